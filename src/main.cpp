@@ -1,0 +1,78 @@
+// Program entry: fault capture, the application object, the main window and
+// the message loop.
+#include <QApplication>
+#include <QMessageBox>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "faultcapture.h"
+#include "unitmain.h"
+
+namespace {
+
+const char* const kTitle = "Corvalis";
+
+// Exceptions escaping an event handler are shown and the loop carries on.
+class CorvalisApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(nullptr, applicationName(), QString::fromUtf8(e.what()));
+        } catch (...) {
+            QMessageBox::critical(nullptr, applicationName(), QString());
+        }
+        return false;
+    }
+};
+
+// The diagnostic modes never show the window: run them without a display
+// when none is available, so that they work from a terminal or a script.
+void PreferOffscreenForDiagnostics(int argc, char** argv) {
+    if (argc < 3) return;
+    if (std::strcmp(argv[1], "--info") != 0 && std::strcmp(argv[1], "--selftest") != 0) return;
+    if (std::getenv("QT_QPA_PLATFORM")) return;
+    const char* x = std::getenv("DISPLAY");
+    const char* wl = std::getenv("WAYLAND_DISPLAY");
+    if ((x && *x) || (wl && *wl)) return;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void ShowException(const QString& message) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(kTitle), message);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    corvalis::InstallFaultHandlers();
+    PreferOffscreenForDiagnostics(argc, argv);
+    std::unique_ptr<CorvalisApplication> app;
+    try {
+        app = std::make_unique<CorvalisApplication>(argc, argv);
+        corvalis::InstallFaultHandlers();
+        // Numbers in logs and status texts always use a "." decimal point.
+        std::setlocale(LC_NUMERIC, "C");
+        QApplication::setApplicationName(QString::fromUtf8(kTitle));
+
+        TFormMain form;
+        if (!form.TerminateRequested()) {
+            form.show();
+            QApplication::exec();
+        }
+    } catch (const std::exception& e) {
+        corvalis::WriteCrashLine(std::string("exception in WinMain: ") + e.what());
+        if (app) ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        corvalis::WriteCrashLine("unknown exception in WinMain");
+        if (app) ShowException(QString());
+    }
+    return 0;
+}

@@ -1,0 +1,128 @@
+// The --info report, line by line, on generated stores.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "inforeport.h"
+#include "logging.h"
+#include "storewriter.h"
+
+using testsupport::Blob;
+using testsupport::Layout;
+using testsupport::StoreWriter;
+using testsupport::TempDir;
+using ::testing::ElementsAre;
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text, const std::string& eol) {
+    std::vector<std::string> lines;
+    std::size_t start = 0, end;
+    while ((end = text.find(eol, start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + eol.size();
+    }
+    return lines;
+}
+
+// Runs the report and returns its standard output lines, after checking that
+// the log got the same lines behind their timestamps.
+std::vector<std::string> Report(const std::string& path) {
+    const std::string log = corvalis::LogFilePath();
+    std::filesystem::remove(log);
+    ::testing::internal::CaptureStdout();
+    corvalis::RunInfoReport(path);
+    const std::vector<std::string> out = SplitLines(::testing::internal::GetCapturedStdout(), "\n");
+    std::ifstream in(log, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::vector<std::string> logged = SplitLines(ss.str(), "\r\n");
+    EXPECT_EQ(logged.size(), out.size());
+    for (std::size_t i = 0; i < std::min(out.size(), logged.size()); ++i) {
+        EXPECT_EQ(logged[i].size(), 21 + out[i].size());
+        EXPECT_EQ(logged[i].substr(19), "  " + out[i]);
+    }
+    std::filesystem::remove(log);
+    return out;
+}
+
+const std::string kFixtures = CORVALIS_FIXTURE_DIR;
+
+TEST(InfoReport, ReferenceStore) {
+    const std::string path = kFixtures + "/reference.mbtiles";
+    const std::string world = "lon -180.00000..180.00000  lat -85.05113..85.05113";
+    EXPECT_THAT(Report(path),
+                ElementsAre("=== INFO begin ===", "file: " + path,
+                            "  kind=MBTiles  localGrid=0  geoUnknown=0  format=png",
+                            "  zoom=0-3  tile=256x256  scheme=TMS",
+                            "  z0  x=0..0 y=0..0  " + world, "  z1  x=0..1 y=0..1  " + world,
+                            "  z2  x=0..3 y=0..3  " + world, "  z3  x=0..7 y=0..7  " + world,
+                            "  bounds -180.00000,-85.00000,180.00000,85.00000",
+                            "=== INFO end ==="));
+}
+
+TEST(InfoReport, OruxFixturePlacedBySidecar) {
+    const std::string path = kFixtures + "/test_orux.db";
+    EXPECT_THAT(Report(path),
+                ElementsAre("=== INFO begin ===", "file: " + path,
+                            "  kind=Orux (local grid)  localGrid=1  geoUnknown=0  format=jpg",
+                            "  zoom=2-3  tile=256x256  scheme=XYZ",
+                            "  z2  x=1..2 y=1..2  lon -90.00000..90.00000  lat -66.51326..66.51326",
+                            "  z3  x=1..6 y=1..6  lon -135.00000..135.00000  lat -79.17133..79.17133",
+                            "  bounds -135.00000,-79.17133,135.00000,79.17133", "=== INFO end ==="));
+}
+
+TEST(InfoReport, GapsTwoDigitLevelsAndMissingBounds) {
+    TempDir dir;
+    const std::string path = dir.file("gaps.sqlitedb");
+    {
+        StoreWriter w(path, Layout::Xyz);
+        w.Meta("format", "WEBP");
+        w.Tile(17 - 1, 1, 0, Blob(1, 1, 0));
+        w.Tile(17 - 3, 2, 3, Blob(3, 2, 3));
+        w.Tile(17 - 12, 100, 200, Blob(12, 100, 200));
+    }
+    const auto lines = Report(path);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[2], "  kind=SQLite tiles (reversed z)  localGrid=0  geoUnknown=0  format=webp");
+    EXPECT_EQ(lines[3], "  zoom=1-12  tile=256x256  scheme=XYZ");
+    EXPECT_EQ(lines[4], "  z1  x=1..1 y=0..0  lon 0.00000..180.00000  lat 0.00000..85.05113");
+    EXPECT_EQ(lines[5].substr(0, 22), "  z3  x=2..2 y=3..3  l");
+    EXPECT_EQ(lines[6].substr(0, 27), "  z12 x=100..100 y=200..200");
+    EXPECT_THAT(lines[7], ::testing::StartsWith("  bounds -171.21094,"));
+}
+
+TEST(InfoReport, StoreThatCannotBeOpenedGivesFourLines) {
+    TempDir dir;
+    const std::string path = dir.file("notes.txt");
+    std::ofstream(path) << "not a database at all, just some text that is long enough";
+    EXPECT_THAT(Report(path), ElementsAre("=== INFO begin ===", "file: " + path,
+                                          "  cannot open: this file has no 'tiles' table.",
+                                          "=== INFO end ==="));
+    const std::string bare = dir.file("bare.db");
+    { StoreWriter w(bare, Layout::None, false); }
+    EXPECT_THAT(Report(bare), ElementsAre("=== INFO begin ===", "file: " + bare,
+                                          "  cannot open: this file has no 'tiles' table.",
+                                          "=== INFO end ==="));
+}
+
+TEST(InfoReport, GeoUnknownStoreAndNoBounds) {
+    TempDir dir;
+    const std::string path = dir.file("trip.oruxmapsimages.db");
+    {
+        StoreWriter w(path, Layout::Xyz);
+        w.Tile(2, 0, 0, Blob(2, 0, 0));
+        w.Exec("UPDATE tiles SET x = 5;");  // column 5 of 4 at level 2: no usable bounds either way
+    }
+    const auto lines = Report(path);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[2], "  kind=SQLite tiles (XYZ)  localGrid=0  geoUnknown=1  format=jpg");
+    EXPECT_EQ(lines[4], "  z2  x=5..5 y=0..0  lon 270.00000..360.00000  lat 66.51326..85.05113");
+    EXPECT_EQ(lines[5], "  bounds 270.00000,66.51326,360.00000,85.05113")
+        << "tile-derived bounds are not checked against the world";
+}
+
+}  // namespace

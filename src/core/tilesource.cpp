@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "inifile.h"
+#include "tileindex.h"
 #include "textutil.h"
 #include "webmercator.h"
 
@@ -165,6 +166,7 @@ void TileDatabase::ResetStoreFields() {
     gridOffsetY_.fill(0);
     gridOffsetKnown_.fill(false);
     extents_.fill(ZoomExtent{});
+    indexes_ = TableIndexes{};
 }
 
 std::string TileDatabase::ErrorMessage() const {
@@ -330,31 +332,30 @@ bool TileDatabase::LoadOruxSidecar() {
 }
 
 bool TileDatabase::ReadZoomExtents(std::string& errorText) {
-    const char* sql = kind_ == KindMBTiles
-                          ? "select zoom_level, min(tile_column), max(tile_column), min(tile_row), "
-                            "max(tile_row) from tiles group by zoom_level;"
-                          : "select z, min(x), max(x), min(y), max(y) from tiles group by z;";
-    auto st = PrepareStatement(db_.get(), sql);
-    if (!st) {
-        errorText = "cannot query tile extents: " + ErrorMessage();
-        return false;
-    }
+    const TileColumns columns = kind_ == KindMBTiles
+                                    ? TileColumns{"zoom_level", "tile_column", "tile_row"}
+                                    : TileColumns{"z", "x", "y"};
+    indexes_ = InspectTileIndexes(db_.get(), columns);
+
     int lowest = kZoomLevels, highest = -1;
-    while (sqlite3_step(st.get()) == SQLITE_ROW) {
-        const std::int64_t zs = ColumnInt(st.get(), 0);
-        std::int64_t x0 = ColumnInt(st.get(), 1), x1 = ColumnInt(st.get(), 2);
-        std::int64_t y0 = ColumnInt(st.get(), 3), y1 = ColumnInt(st.get(), 4);
-        const std::int64_t z = reversedZ_ ? kReversedZBase - zs : zs;
-        if (z < 0 || z >= kZoomLevels) continue;
+    auto levelOf = [this](std::int64_t zs) { return reversedZ_ ? kReversedZBase - zs : zs; };
+    auto wanted = [&](std::int32_t zs) {
+        const std::int64_t z = levelOf(zs);
+        return z >= 0 && z < kZoomLevels && (!localGrid_ || gridOffsetKnown_[static_cast<std::size_t>(z)]);
+    };
+    auto visit = [&](std::int32_t zsRead, std::int32_t x0Read, std::int32_t x1Read, std::int32_t y0Read,
+                     std::int32_t y1Read) {
+        const std::int64_t z = levelOf(zsRead);
+        if (z < 0 || z >= kZoomLevels) return;
         const auto i = static_cast<std::size_t>(z);
+        std::int64_t x0 = x0Read, x1 = x1Read, y0 = y0Read, y1 = y1Read;
         if (!xyzRows_) {
             const std::int64_t m = LastRowIndex(z);
-            const std::int64_t flipped0 = m - y1, flipped1 = m - y0;
-            y0 = flipped0;
-            y1 = flipped1;
+            y0 = m - y1Read;
+            y1 = m - y0Read;
         }
         if (localGrid_) {
-            if (!gridOffsetKnown_[i]) continue;
+            if (!gridOffsetKnown_[i]) return;
             x0 += gridOffsetX_[i];
             x1 += gridOffsetX_[i];
             y0 += gridOffsetY_[i];
@@ -363,8 +364,34 @@ bool TileDatabase::ReadZoomExtents(std::string& errorText) {
         extents_[i] = ZoomExtent{Wrap32(x0), Wrap32(x1), Wrap32(y0), Wrap32(y1), true};
         lowest = std::min(lowest, static_cast<int>(z));
         highest = std::max(highest, static_cast<int>(z));
+    };
+
+    // An index that leads with (zoom, column) answers through seeks what the
+    // grouped query would find by reading every row of the table.
+    bool done = false;
+    if (indexes_.zoomColumnLeading) {
+        std::string ignored;
+        done = SeekZoomExtents(db_.get(), columns, wanted, visit, ignored);
+        if (!done) {
+            extents_.fill(ZoomExtent{});
+            lowest = kZoomLevels;
+            highest = -1;
+        }
     }
-    st.reset();
+    if (!done) {
+        const char* sql = kind_ == KindMBTiles
+                              ? "select zoom_level, min(tile_column), max(tile_column), min(tile_row), "
+                                "max(tile_row) from tiles group by zoom_level;"
+                              : "select z, min(x), max(x), min(y), max(y) from tiles group by z;";
+        auto st = PrepareStatement(db_.get(), sql);
+        if (!st) {
+            errorText = "cannot query tile extents: " + ErrorMessage();
+            return false;
+        }
+        while (sqlite3_step(st.get()) == SQLITE_ROW)
+            visit(ColumnInt(st.get(), 0), ColumnInt(st.get(), 1), ColumnInt(st.get(), 2),
+                  ColumnInt(st.get(), 3), ColumnInt(st.get(), 4));
+    }
 
     if (highest < 0) {
         errorText = "the tiles table is empty.";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sqlitehandles.h"
+#include "tileindex.h"
 
 namespace corvalis {
 
@@ -74,6 +75,9 @@ public:
     std::int32_t tileWidth() const { return tileWidth_; }
     std::int32_t tileHeight() const { return tileHeight_; }
     bool hasBounds() const { return hasBounds_; }
+    // The tiles table has an index that serves single-tile reads; without one
+    // every read scans the table.
+    bool hasTileIndex() const { return indexes_.anyTileIndex; }
     // Whether level z (0..31) holds tiles; false for any other z.
     bool zoomPresent(std::int32_t z) const {
         return z >= 0 && z < kZoomLevels && extents_[static_cast<std::size_t>(z)].present;
@@ -114,6 +118,7 @@ private:
     std::array<bool, kZoomLevels> gridOffsetKnown_{};
     std::array<ZoomExtent, kZoomLevels> extents_{};
     std::vector<std::uint8_t> tileBuffer_;
+    TableIndexes indexes_;
 };
 
 }  // namespace corvalis

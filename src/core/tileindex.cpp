@@ -1,0 +1,204 @@
+#include "tileindex.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "sqlitehandles.h"
+#include "textutil.h"
+
+namespace corvalis {
+
+namespace {
+
+struct ValueFree {
+    void operator()(sqlite3_value* v) const noexcept { sqlite3_value_free(v); }
+};
+using Value = std::unique_ptr<sqlite3_value, ValueFree>;
+
+bool IsIntegerOrNull(const Value& v) {
+    const int t = sqlite3_value_type(v.get());
+    return t == SQLITE_INTEGER || t == SQLITE_NULL;
+}
+
+// What sqlite3_column_int would give for the value: NULL reads as 0, and a
+// 64-bit integer keeps its low 32 bits.
+std::int32_t AsInt32(const Value& v) {
+    return sqlite3_value_int(v.get());
+}
+
+// Runs a one-value statement with the given parameters; null when it fails.
+Value SeekOne(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
+    int i = 1;
+    for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+    Value result;
+    if (sqlite3_step(st) == SQLITE_ROW) result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return result;
+}
+
+// Lowest and highest 64-bit integer seen (empty while only NULLs were seen).
+struct IntRange {
+    std::optional<std::int64_t> lo, hi;
+    void Add(const Value& v) {
+        if (sqlite3_value_type(v.get()) != SQLITE_INTEGER) return;
+        const std::int64_t x = sqlite3_value_int64(v.get());
+        if (!lo || x < *lo) lo = x;
+        if (!hi || x > *hi) hi = x;
+    }
+};
+
+std::int32_t Low32(const std::optional<std::int64_t>& v) {
+    return v ? static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*v))) : 0;
+}
+
+class ExtentSeeker {
+public:
+    ExtentSeeker(sqlite3* db, const TileColumns& c) : db_(db) {
+        const std::string z = c.zoom, x = c.column, y = c.row, from = " FROM tiles";
+        const std::string all = "SELECT min(" + x + "), max(" + x + "), min(" + y + "), max(" + y + ")" + from;
+        firstZ_ = Prepare("SELECT min(" + z + ")" + from);
+        nextZ_ = Prepare("SELECT min(" + z + ")" + from + " WHERE " + z + " > ?1");
+        nullZ_ = Prepare("SELECT 1" + from + " WHERE " + z + " IS NULL LIMIT 1");
+        nullZGroup_ = Prepare(all + " WHERE " + z + " IS NULL");
+        levelGroup_ = Prepare(all + " WHERE " + z + " = ?1");
+        minX_ = Prepare("SELECT min(" + x + ")" + from + " WHERE " + z + " = ?1");
+        maxX_ = Prepare("SELECT max(" + x + ")" + from + " WHERE " + z + " = ?1");
+        nextX_ = Prepare("SELECT min(" + x + ")" + from + " WHERE " + z + " = ?1 AND " + x + " > ?2");
+        minY_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
+        maxY_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
+        minYNullX_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
+        maxYNullX_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
+    }
+
+    bool Run(const StoredZoomFilter& wanted, const ExtentRowVisitor& visit, std::string& errorText) {
+        if (!prepared_) {
+            errorText = sqlite3_errmsg(db_);
+            return false;
+        }
+        // The NULL group comes first, as in the grouped query.
+        if (sqlite3_step(nullZ_.get()) == SQLITE_ROW && !AggregateRow(nullZGroup_.get(), 0, {}, visit))
+            return Failed(errorText);
+        sqlite3_reset(nullZ_.get());
+
+        Value level = SeekOne(firstZ_.get(), {});
+        while (level && sqlite3_value_type(level.get()) != SQLITE_NULL) {
+            const std::int32_t zs = AsInt32(level);
+            if (!wanted(zs)) {
+                visit(zs, 0, 0, 0, 0);
+            } else if (!Level(level, zs, visit)) {
+                return Failed(errorText);
+            }
+            level = SeekOne(nextZ_.get(), {level.get()});
+        }
+        return level ? true : Failed(errorText);
+    }
+
+private:
+    SqliteStatement Prepare(const std::string& sql) {
+        SqliteStatement st = PrepareStatement(db_, sql.c_str());
+        if (!st) prepared_ = false;
+        return st;
+    }
+
+    bool Failed(std::string& errorText) const {
+        errorText = sqlite3_errmsg(db_);
+        return false;
+    }
+
+    // The four aggregates of one group computed by a single statement.
+    bool AggregateRow(sqlite3_stmt* st, std::int32_t zs, std::initializer_list<sqlite3_value*> params,
+                      const ExtentRowVisitor& visit) {
+        int i = 1;
+        for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+        const bool ok = sqlite3_step(st) == SQLITE_ROW;
+        if (ok)
+            visit(zs, sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
+                  sqlite3_column_int(st, 3));
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        return ok;
+    }
+
+    // One level through seeks: its columns, then each column's first and last row.
+    bool Level(const Value& level, std::int32_t zs, const ExtentRowVisitor& visit) {
+        sqlite3_value* z = level.get();
+        if (sqlite3_value_type(z) != SQLITE_INTEGER) return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        const Value x0 = SeekOne(minX_.get(), {z});
+        const Value x1 = SeekOne(maxX_.get(), {z});
+        if (!x0 || !x1) return false;
+        if (!IsIntegerOrNull(x0) || !IsIntegerOrNull(x1))
+            return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+
+        IntRange rows;
+        const Value nullLo = SeekOne(minYNullX_.get(), {z});
+        const Value nullHi = SeekOne(maxYNullX_.get(), {z});
+        if (!nullLo || !nullHi) return false;
+        if (!IsIntegerOrNull(nullLo) || !IsIntegerOrNull(nullHi))
+            return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        rows.Add(nullLo);
+        rows.Add(nullHi);
+
+        Value x(sqlite3_value_dup(x0.get()));
+        while (x && sqlite3_value_type(x.get()) == SQLITE_INTEGER) {
+            const Value lo = SeekOne(minY_.get(), {z, x.get()});
+            const Value hi = SeekOne(maxY_.get(), {z, x.get()});
+            if (!lo || !hi) return false;
+            if (!IsIntegerOrNull(lo) || !IsIntegerOrNull(hi))
+                return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+            rows.Add(lo);
+            rows.Add(hi);
+            x = SeekOne(nextX_.get(), {z, x.get()});
+        }
+        if (!x) return false;
+        // A column value of another type between the integers: let SQLite decide.
+        if (sqlite3_value_type(x.get()) != SQLITE_NULL) return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        visit(zs, AsInt32(x0), AsInt32(x1), Low32(rows.lo), Low32(rows.hi));
+        return true;
+    }
+
+    sqlite3* db_;
+    bool prepared_ = true;
+    SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextX_, minY_,
+        maxY_, minYNullX_, maxYNullX_;
+};
+
+}  // namespace
+
+TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
+    TableIndexes result;
+    auto list = PrepareStatement(db, "SELECT name, partial FROM pragma_index_list('tiles');");
+    auto info = PrepareStatement(
+        db, "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno;");
+    if (!list || !info) return result;
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+        if (sqlite3_column_int(list.get(), 1) != 0) continue;  // partial indexes do not serve every level
+        sqlite3_bind_value(info.get(), 1, sqlite3_column_value(list.get(), 0));
+        std::vector<std::pair<std::string, std::string>> keys;
+        while (sqlite3_step(info.get()) == SQLITE_ROW) {
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+            const auto* coll = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+            keys.emplace_back(name ? name : "", coll ? coll : "");
+        }
+        sqlite3_reset(info.get());
+        if (keys.empty()) continue;
+        const std::string& first = keys[0].first;
+        if (AsciiIEquals(first, columns.zoom) || AsciiIEquals(first, columns.column) ||
+            AsciiIEquals(first, columns.row))
+            result.anyTileIndex = true;
+        if (keys.size() >= 2 && AsciiIEquals(first, columns.zoom) &&
+            AsciiIEquals(keys[1].first, columns.column) && AsciiIEquals(keys[0].second, "BINARY") &&
+            AsciiIEquals(keys[1].second, "BINARY"))
+            result.zoomColumnLeading = true;
+    }
+    return result;
+}
+
+bool SeekZoomExtents(sqlite3* db, const TileColumns& columns, const StoredZoomFilter& wanted,
+                     const ExtentRowVisitor& visit, std::string& errorText) {
+    ExtentSeeker seeker(db, columns);
+    return seeker.Run(wanted, visit, errorText);
+}
+
+}  // namespace corvalis

@@ -1,0 +1,157 @@
+// Extents found through index seeks must equal the grouped full-scan query,
+// row for row, whatever the table holds.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "storewriter.h"
+#include "tileindex.h"
+#include "tilesource.h"
+
+using testsupport::Blob;
+using testsupport::Layout;
+using testsupport::StoreWriter;
+using testsupport::TempDir;
+
+namespace {
+
+using Row = std::tuple<int, int, int, int, int>;
+
+const corvalis::TileColumns kMbtiles{"zoom_level", "tile_column", "tile_row"};
+const corvalis::TileColumns kXyz{"z", "x", "y"};
+
+std::vector<Row> GroupedQuery(sqlite3* db, const corvalis::TileColumns& c) {
+    const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" + c.column +
+                            "), min(" + c.row + "), max(" + c.row + ") from tiles group by " + c.zoom;
+    sqlite3_stmt* st = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
+    std::vector<Row> rows;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        rows.emplace_back(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
+                          sqlite3_column_int(st, 3), sqlite3_column_int(st, 4));
+    sqlite3_finalize(st);
+    return rows;
+}
+
+std::vector<Row> Seeks(sqlite3* db, const corvalis::TileColumns& c) {
+    std::vector<Row> rows;
+    std::string error;
+    EXPECT_TRUE(corvalis::SeekZoomExtents(
+        db, c, [](int) { return true; },
+        [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); }, error))
+        << error;
+    return rows;
+}
+
+TEST(TileIndex, DetectsIndexesFromTheSchema) {
+    TempDir dir;
+    StoreWriter mb(dir.file("a.mbtiles"), Layout::MBTiles);
+    EXPECT_TRUE(corvalis::InspectTileIndexes(mb.db(), kMbtiles).zoomColumnLeading);
+    EXPECT_TRUE(corvalis::InspectTileIndexes(mb.db(), kMbtiles).anyTileIndex);
+
+    StoreWriter xyz(dir.file("b.sqlitedb"), Layout::Xyz);  // primary key (x, y, z, s)
+    EXPECT_FALSE(corvalis::InspectTileIndexes(xyz.db(), kXyz).zoomColumnLeading);
+    EXPECT_TRUE(corvalis::InspectTileIndexes(xyz.db(), kXyz).anyTileIndex);
+    xyz.Exec("CREATE INDEX zx ON tiles (Z, X);");
+    EXPECT_TRUE(corvalis::InspectTileIndexes(xyz.db(), kXyz).zoomColumnLeading);
+
+    StoreWriter bare(dir.file("c.db"), Layout::None);
+    bare.Exec("CREATE TABLE tiles (z int, x int, y int, image blob);");
+    EXPECT_FALSE(corvalis::InspectTileIndexes(bare.db(), kXyz).anyTileIndex);
+    bare.Exec("CREATE INDEX part ON tiles (z, x) WHERE z > 3;");
+    bare.Exec("CREATE INDEX nocase ON tiles (z COLLATE NOCASE, x);");
+    EXPECT_FALSE(corvalis::InspectTileIndexes(bare.db(), kXyz).zoomColumnLeading)
+        << "partial and non-binary indexes do not serve the seeks";
+}
+
+TEST(TileIndex, SeeksMatchGroupedQueryOnOddValues) {
+    TempDir dir;
+    StoreWriter w(dir.file("odd.mbtiles"), Layout::MBTiles);
+    w.Exec("DROP INDEX tile_index; CREATE INDEX zx ON tiles (zoom_level, tile_column);");
+    const char* rows[] = {
+        "(NULL, 4, 5, X'00')",   "(NULL, NULL, 9, X'00')", "(0, 0, 0, X'00')",
+        "(1, NULL, 7, X'00')",   "(1, 1, -3, X'00')",      "(1, 0, NULL, X'00')",
+        "(2, 1, 2, X'00')",      "(2, 'a', 1, X'00')",     "(3, 1.5, 2, X'00')",
+        "(3, 2, 8, X'00')",      "(4, 5, 'txt', X'00')",   "(4, 5, 6, X'00')",
+        "(5, 4294967301, 2, X'00')", "(5, 3, -4294967290, X'00')", "(2.5, 1, 1, X'00')",
+        "('7', 1, 1, X'00')",    "('x9', 3, 3, X'00')",    "(X'01', 2, 2, X'00')",
+        "(-2147483649, 1, 1, X'00')", "(6, NULL, NULL, X'00')",
+        // A real column number between integer ones, and NULL columns holding the row range.
+        "(7, 1, 0, X'00')", "(7, 1.5, -9, X'00')", "(7, 2, 8, X'00')",
+        "(8, NULL, -5, X'00')", "(8, NULL, 50, X'00')", "(8, 1, 0, X'00')",
+    };
+    for (const char* r : rows)
+        w.Exec(std::string("INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") + r);
+    EXPECT_EQ(Seeks(w.db(), kMbtiles), GroupedQuery(w.db(), kMbtiles));
+}
+
+TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {
+    TempDir dir;
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        StoreWriter w(dir.file("r" + std::to_string(round) + ".db"), Layout::None);
+        w.Exec("CREATE TABLE tiles (z int, x int, y int, s int, image blob);");
+        w.Exec(round % 2 ? "CREATE INDEX i ON tiles (z, x, y);" : "CREATE INDEX i ON tiles (z, x);");
+        const int levels = 1 + static_cast<int>(rng() % 6);
+        const bool sparse = round % 3 == 0;
+        w.Exec("BEGIN;");
+        for (int z = 0; z < levels; ++z) {
+            const int n = 1 << z;
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x)
+                    if (!sparse || rng() % 7 == 0)
+                        w.Tile(z + static_cast<int>(rng() % 2) * 10, x, y, Blob(z, x, y));
+        }
+        for (int k = 0; k < 3; ++k)  // a few rows far out
+            w.Tile(static_cast<int>(rng() % 40) - 5, static_cast<int>(rng()) - (1 << 30),
+                   static_cast<int>(rng() % 100000), Blob(0, 0, 0));
+        w.Exec("COMMIT;");
+        EXPECT_EQ(Seeks(w.db(), kXyz), GroupedQuery(w.db(), kXyz));
+    }
+}
+
+TEST(TileIndex, StoreExtentsIdenticalWithAndWithoutIndex) {
+    TempDir dir;
+    std::mt19937 rng(7);
+    for (Layout layout : {Layout::MBTiles, Layout::Xyz}) {
+        const std::string indexed = dir.file(layout == Layout::MBTiles ? "i.mbtiles" : "i.sqlitedb");
+        const std::string plain = dir.file(layout == Layout::MBTiles ? "p.mbtiles" : "p.sqlitedb");
+        {
+            StoreWriter a(indexed, layout), b(plain, layout);
+            if (layout == Layout::MBTiles) b.Exec("DROP INDEX tile_index;");
+            else a.Exec("CREATE INDEX zxy ON tiles (z, x, y);");
+            a.Exec("BEGIN;");
+            b.Exec("BEGIN;");
+            std::set<std::tuple<int, int, int>> seen;
+            for (int i = 0; i < 3000; ++i) {
+                const int z = static_cast<int>(rng() % 18);
+                const int n = 1 << z;
+                const int x = static_cast<int>(rng() % static_cast<unsigned>(n));
+                const int y = static_cast<int>(rng() % static_cast<unsigned>(n));
+                if (!seen.insert({z, x, y}).second) continue;
+                a.Tile(z, x, y, Blob(z, x, y));
+                b.Tile(z, x, y, Blob(z, x, y));
+            }
+            a.Exec("COMMIT;");
+            b.Exec("COMMIT;");
+        }
+        corvalis::TileDatabase da, db;
+        std::string error;
+        ASSERT_TRUE(da.Open(indexed, error)) << error;
+        ASSERT_TRUE(db.Open(plain, error)) << error;
+        EXPECT_EQ(std::make_pair(da.minZoom(), da.maxZoom()), std::make_pair(db.minZoom(), db.maxZoom()));
+        for (int z = 0; z < 32; ++z) {
+            int a[4] = {-1, -1, -1, -1}, b[4] = {-1, -1, -1, -1};
+            EXPECT_EQ(da.GetZoomExtent(z, a[0], a[1], a[2], a[3]), db.GetZoomExtent(z, b[0], b[1], b[2], b[3]));
+            EXPECT_EQ(std::vector<int>(a, a + 4), std::vector<int>(b, b + 4)) << "level " << z;
+        }
+        EXPECT_EQ(da.hasTileIndex(), true);
+        EXPECT_EQ(db.hasTileIndex(), layout == Layout::Xyz) << "the primary key serves reads";
+    }
+}
+
+}  // namespace

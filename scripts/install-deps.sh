@@ -14,6 +14,8 @@ PACKAGES=(
   xplanet-images
   # real-window tests
   xvfb xdotool x11-utils xauth
+  # desktop integration checks
+  desktop-file-utils shared-mime-info
 )
 
 missing=()

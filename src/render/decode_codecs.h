@@ -1,0 +1,103 @@
+// Codec wrappers behind TileDecoder. Each codec reads a tile in two steps:
+// Open checks the header (size limit, completeness) without allocating for the
+// picture, then Decode writes RGB rows into any destination with any pitch.
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct spng_ctx;
+
+namespace corvalis::detail {
+
+// Tiles are untrusted: no picture larger than this on either side is decoded.
+inline constexpr std::uint32_t kMaxSide = 8192;
+
+struct ImageSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Writable 24-bit RGB rows: a cell of a frame or a scratch picture.
+struct PixelRows {
+    std::uint8_t* first = nullptr;  // top-left pixel
+    std::ptrdiff_t pitch = 0;       // bytes from one row to the next
+    int width = 0;
+    int height = 0;
+
+    std::uint8_t* Row(int row) const { return first + row * pitch; }
+};
+
+// Fills size and returns true when both sides are within kMaxSide; otherwise
+// sets error and returns false.
+bool AcceptSize(std::uint64_t width, std::uint64_t height, ImageSize& size, std::string& error);
+
+// Writes one row of straight (not premultiplied) RGBA pixels as RGB composited
+// over opaque white.
+inline void CompositeOverWhite(const std::uint8_t* rgba, int width, std::uint8_t* rgb) {
+    for (int i = 0; i < width; ++i, rgba += 4, rgb += 3) {
+        const unsigned alpha = rgba[3];
+        const unsigned white = 255u * (255u - alpha) + 127u;
+        rgb[0] = static_cast<std::uint8_t>((rgba[0] * alpha + white) / 255u);
+        rgb[1] = static_cast<std::uint8_t>((rgba[1] * alpha + white) / 255u);
+        rgb[2] = static_cast<std::uint8_t>((rgba[2] * alpha + white) / 255u);
+    }
+}
+
+// TurboJPEG: one decompressor handle for the codec's life.
+class JpegCodec {
+public:
+    JpegCodec();
+
+    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
+    bool Decode(const PixelRows& rows, std::string& error);
+
+private:
+    struct HandleDestroy {
+        void operator()(void* handle) const;
+    };
+
+    std::unique_ptr<void, HandleDestroy> handle;  // tjhandle
+    const std::uint8_t* data = nullptr;
+    unsigned long dataSize = 0;
+    ImageSize size;
+    bool cmyk = false;
+    std::vector<std::uint8_t> cmykPixels;  // grow-only
+};
+
+// libspng. Its contexts read one image each, so Open makes a fresh one.
+class PngCodec {
+public:
+    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
+    bool Decode(const PixelRows& rows, std::string& error);
+
+private:
+    struct ContextFree {
+        void operator()(spng_ctx* ctx) const;
+    };
+    bool DecodeOpaque(const PixelRows& rows, std::string& error);
+    bool DecodeTransparent(const PixelRows& rows, std::string& error);
+
+    std::unique_ptr<spng_ctx, ContextFree> context;
+    ImageSize size;
+    bool transparent = false;
+    std::vector<std::uint8_t> rgbaPixels;  // grow-only
+    std::vector<std::uint8_t> stripped;    // grow-only copy of a tile without compressed extras
+};
+
+// Every other format, through Qt's image readers and format plugins.
+class GenericCodec {
+public:
+    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
+    bool Decode(const PixelRows& rows, std::string& error);
+
+private:
+    QImage picture;
+};
+
+}  // namespace corvalis::detail

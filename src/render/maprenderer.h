@@ -1,0 +1,86 @@
+// Composes the visible map from stored tiles into off-screen frames and copies
+// the visible part into the view picture with a black letterbox.
+//
+// Two frames swap roles at every composition: the previous one stays intact
+// while the next is drawn, so that at an unchanged zoom the cells both blocks
+// share are copied across instead of being read and decoded again.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <string>
+
+#include "mapviewport.h"
+#include "maprenderer_frame.h"
+
+namespace corvalis {
+
+class TileDatabase;
+class TileDecoder;
+
+// Resource path of the built-in placeholder picture.
+inline const char* const kMissingTileResource = ":/missingtile.bmp";
+
+// The placeholder loaded from a picture file or resource, as RGB888; the
+// drawn fallback (dark grey with two lighter diagonals) when it cannot be read.
+QImage LoadMissingTile(const QString& path);
+QImage FallbackMissingTile();
+
+enum class RenderOutcome {
+    EmptyGrid,  // nothing composed or presented; the view keeps its last picture
+    Presented,  // served from the last composition
+    Composed,   // a new block was composed, then presented
+};
+
+class MapRenderer {
+public:
+    MapRenderer() = default;
+    MapRenderer(const MapRenderer&) = delete;
+    MapRenderer& operator=(const MapRenderer&) = delete;
+
+    void SetMissingTile(QImage picture);
+    const QImage& MissingTile() const { return missingTile; }
+
+    // Device pixels per logical pixel of the widget that shows the view picture.
+    void SetDevicePixelRatio(double ratio);
+
+    // Composes (when needed) and presents the map for the viewport's current
+    // state. The caller has brought the view size in line with the map area.
+    // A forced request always composes and writes the grid line to the log.
+    RenderOutcome Render(TileDatabase& store, TileDecoder& decoder, const MapViewport& viewport,
+                         bool force);
+
+    // Forgets the last composition, so that the next one reuses nothing.
+    void ResetFrames();
+
+    void PresentFrame(const MapViewport& viewport);
+    void DrawMissingTile(QImage& target, int x, int y, int width, int height) const;
+
+    // A 1 x 1 black view picture: nothing of a map is shown.
+    void ClearView();
+
+    const QImage* LastFrame() const { return lastFrame ? &lastFrame->Image() : nullptr; }
+    const TileGrid& LastGrid() const { return lastGrid; }
+    const QImage& ViewImage() const { return view; }
+    int LoadedCount() const { return loadedCount; }
+    int ReusedCount() const { return reusedCount; }
+    int MissingCount() const { return missingCount; }
+    std::string GridLine() const;
+
+private:
+    void Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid);
+
+    FrameBuffer frameA;
+    FrameBuffer frameB;
+    FrameBuffer* lastFrame = nullptr;
+    TileGrid lastGrid;
+    QImage missingTile;
+    int loadedCount = 0;
+    int reusedCount = 0;
+    int missingCount = 0;
+    QImage view;
+    double devicePixelRatio = 1.0;
+};
+
+}  // namespace corvalis

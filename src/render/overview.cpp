@@ -1,0 +1,127 @@
+#include "overview.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "tiledecoder.h"
+#include "tilesource.h"
+
+namespace corvalis {
+
+bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
+    overviewReady = false;
+    if (!store.isOpen()) return false;
+    const std::int32_t z = store.minZoom();
+    std::int32_t minX = 0;
+    std::int32_t maxX = 0;
+    std::int32_t minY = 0;
+    std::int32_t maxY = 0;
+    if (!store.GetZoomExtent(z, minX, maxX, minY, maxY)) return false;
+    const std::int64_t cols = std::int64_t{maxX} - minX + 1;
+    const std::int64_t rows = std::int64_t{maxY} - minY + 1;
+    if (cols < 1 || rows < 1 || cols * rows > kOverviewMaxTiles) return false;
+    const std::int32_t tw = store.tileWidth();
+    const std::int32_t th = store.tileHeight();
+    const std::int64_t width = cols * tw;
+    const std::int64_t height = rows * th;
+    if (width < 1 || width > kOverviewMaxPixels || height < 1 || height > kOverviewMaxPixels)
+        return false;
+
+    if (overviewBitmap.width() != width || overviewBitmap.height() != height ||
+        overviewBitmap.format() != QImage::Format_RGB888)
+        overviewBitmap = QImage(static_cast<int>(width), static_cast<int>(height),
+                                QImage::Format_RGB888);
+    if (overviewBitmap.isNull()) return false;
+    overviewBitmap.fill(Qt::black);
+    for (std::int32_t y = minY; y <= maxY; ++y) {
+        for (std::int32_t x = minX; x <= maxX; ++x) {
+            const std::uint8_t* bytes = nullptr;
+            std::int32_t count = 0;
+            if (store.ReadTile(z, x, y, bytes, count))
+                decoder.DrawTile(&overviewBitmap, (x - minX) * tw, (y - minY) * th, tw, th, bytes,
+                                 count);
+        }
+    }
+    overviewReady = true;
+    return true;
+}
+
+OverviewSource ChooseOverviewSource(const Overview& overview, const MapViewport& viewport,
+                                    const QImage* lastFrame, const TileGrid& lastGrid) {
+    OverviewSource source;
+    if (overview.Ready()) {
+        source.picture = &overview.Picture();
+        source.srcW = viewport.ContentWidth();
+        source.srcH = viewport.ContentHeight();
+    } else if (lastFrame != nullptr && !lastFrame->isNull() && !lastGrid.IsEmpty()) {
+        source.picture = lastFrame;
+        source.srcX = lastGrid.originX;
+        source.srcY = lastGrid.originY;
+        source.srcW = lastGrid.pixelWidth;
+        source.srcH = lastGrid.pixelHeight;
+    }
+    return source;
+}
+
+ThumbBox FitOverview(int clientWidth, int clientHeight, int pictureWidth, int pictureHeight) {
+    if (pictureWidth < 1 || pictureHeight < 1) return {};
+    const double scale =
+        std::min(static_cast<double>(clientWidth) / static_cast<double>(pictureWidth),
+                 static_cast<double>(clientHeight) / static_cast<double>(pictureHeight));
+    const int dw = static_cast<int>(pictureWidth * scale);
+    const int dh = static_cast<int>(pictureHeight * scale);
+    const int ox = (clientWidth - dw) / 2;
+    const int oy = (clientHeight - dh) / 2;
+    return {ox, oy, ox + dw, oy + dh};
+}
+
+bool VisibleFrame(const ThumbBox& box, const OverviewSource& source, const MapViewport& viewport,
+                  ThumbBox& frame) {
+    if (!source.Usable()) return false;
+    const double dw = box.Width();
+    const double dh = box.Height();
+    const double vx = viewport.ScrollX() - viewport.LetterboxOffsetX();
+    const double vy = viewport.ScrollY() - viewport.LetterboxOffsetY();
+    const int left = box.left + static_cast<int>((vx - source.srcX) / source.srcW * dw);
+    const int top = box.top + static_cast<int>((vy - source.srcY) / source.srcH * dh);
+    const int right = left + static_cast<int>(viewport.ViewWidth() / double(source.srcW) * dw);
+    const int bottom = top + static_cast<int>(viewport.ViewHeight() / double(source.srcH) * dh);
+    frame = {std::max(left, box.left), std::max(top, box.top), std::min(right, box.right),
+             std::min(bottom, box.bottom)};
+    return frame.left < frame.right && frame.top < frame.bottom;
+}
+
+bool OverviewPointToContent(const ThumbBox& box, const OverviewSource& source, int x, int y,
+                            int& contentX, int& contentY) {
+    if (box.Width() < 1 || box.Height() < 1 || !source.Usable()) return false;
+    const double fx = std::clamp(double(x - box.left) / box.Width(), 0.0, 1.0);
+    const double fy = std::clamp(double(y - box.top) / box.Height(), 0.0, 1.0);
+    contentX = static_cast<int>(source.srcX + source.srcW * fx);
+    contentY = static_cast<int>(source.srcY + source.srcH * fy);
+    return true;
+}
+
+bool PaintOverview(QPainter& painter, int clientWidth, int clientHeight,
+                   const OverviewSource& source, const MapViewport& viewport, ThumbBox& box) {
+    if (!source.Usable()) return false;
+    const ThumbBox fitted =
+        FitOverview(clientWidth, clientHeight, source.picture->width(), source.picture->height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(QRect(fitted.left, fitted.top, fitted.Width(), fitted.Height()),
+                      *source.picture);
+    box = fitted;
+    ThumbBox frame;
+    if (VisibleFrame(fitted, source, viewport, frame)) {
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(QColor(0, 255, 0), 2));
+        painter.setBrush(Qt::NoBrush);
+        // The outline runs along the inside of the rectangle's edges.
+        painter.drawRect(QRectF(frame.left + 1.0, frame.top + 1.0, frame.Width() - 2.0,
+                                frame.Height() - 2.0));
+    }
+    return true;
+}
+
+}  // namespace corvalis

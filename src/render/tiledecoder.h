@@ -1,0 +1,42 @@
+// Turns one tile's stored bytes into pixels inside a rectangle of a 24-bit frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QImage;
+
+namespace corvalis {
+
+// PNG and JPEG are recognised by their leading bytes and read by libspng and
+// TurboJPEG; anything else goes to Qt's image readers. Tile bytes are untrusted:
+// pictures over 8192 pixels on a side and truncated files are refused before
+// anything is drawn. One decoder serves every tile; it is not thread-safe.
+class TileDecoder {
+public:
+    TileDecoder();
+    ~TileDecoder();
+    TileDecoder(const TileDecoder&) = delete;
+    TileDecoder& operator=(const TileDecoder&) = delete;
+
+    // Draws the image held in bytes into the rectangle (x, y, width, height) of
+    // target, which must be QImage::Format_RGB888 (any row pitch). A picture of
+    // the rectangle's size is decoded straight into the target's rows; any other
+    // size is stretched smoothly. Transparent pictures are composited over
+    // white. True when decoded and drawn; on false LastError tells why (it stays
+    // empty for a null target, null bytes or count < 1).
+    bool DrawTile(QImage* target, int x, int y, int width, int height, const std::uint8_t* bytes,
+                  std::int64_t count);
+    const std::string& LastError() const { return lastError; }
+
+private:
+    struct Codecs;
+    bool Draw(QImage& target, int x, int y, int width, int height, const std::uint8_t* bytes,
+              std::size_t count);
+
+    std::unique_ptr<Codecs> codecs;
+    std::string lastError;
+};
+
+}  // namespace corvalis

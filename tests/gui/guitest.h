@@ -1,0 +1,95 @@
+// Helpers for the window tests: the log, message boxes and input events.
+#pragma once
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWidget>
+
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "logging.h"
+
+namespace guitest {
+
+// The log beside the test program, emptied by ClearLog.
+inline void ClearLog() { QFile::remove(QString::fromStdString(corvalis::LogFilePath())); }
+
+// Log lines without their timestamp prefix.
+inline std::vector<std::string> LogMessages() {
+    std::vector<std::string> out;
+    std::ifstream in(corvalis::LogFilePath());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line.size() > 21 ? line.substr(21) : line);
+    }
+    return out;
+}
+
+inline int CountMessages(const std::string& prefix) {
+    int n = 0;
+    for (const auto& m : LogMessages()) n += m.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+}
+
+inline int GridLines() { return CountMessages("grid z="); }
+
+// Closes every message box that opens while it lives and keeps their texts.
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            texts.push_back(box->text());
+            icons.push_back(box->icon());
+            if (onBox) onBox();
+            box->done(QMessageBox::Ok);
+        });
+        timer.start(5);
+    }
+    std::vector<QString> texts;
+    std::vector<QMessageBox::Icon> icons;
+    std::function<void()> onBox;  // runs while a box is open
+
+private:
+    QTimer timer;
+};
+
+// A press or release of button, or a move with button held (Qt::NoButton: hovering).
+inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos,
+                      Qt::MouseButton button = Qt::LeftButton) {
+    const bool move = type == QEvent::MouseMove;
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::MouseButtons(Qt::NoButton) : Qt::MouseButtons(button);
+    QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)),
+                      move ? Qt::NoButton : button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+// Sends one wheel event to a widget; true when it was accepted.
+inline bool SendWheel(QWidget* widget, int deltaY) {
+    const QPointF pos(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, deltaY), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+    return event.isAccepted();
+}
+
+// Sends a key press to a widget; true when it was consumed.
+inline bool SendKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(widget, &event);
+    return event.isAccepted();
+}
+
+inline QRgb PixelAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
+
+}  // namespace guitest

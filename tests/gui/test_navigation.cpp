@@ -1,0 +1,251 @@
+// Navigation on the window: dragging, arrow keys, the wheel, the zoom buttons,
+// the overview panel and the frame reuse that pans rely on.
+#include <QToolButton>
+#include <QtTest>
+
+#include "guitest.h"
+#include "tilestores.h"
+#include "unitmain.h"
+
+using namespace guitest;
+
+namespace {
+
+// A window whose map area is 600 x 400, showing a full-world store of levels 0..3.
+class Fixture {
+public:
+    explicit Fixture(bool open = true) : form(QStringList{"corvalis"}) {
+        teststores::WorldStore(path, 0, 3);
+        form.resize(600, 400 + 48 + 19);
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form)) qFatal("window not exposed");
+        if (open) form.OpenStore(path);
+    }
+    testsupport::TempDir dir;
+    std::string path = dir.file("world.mbtiles");
+    TFormMain form;
+};
+
+}  // namespace
+
+class NavigationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { ClearLog(); }
+    void cleanup() { ClearLog(); }
+
+    void dragFollowsThePointerAgainstAnEdgeAndBack() {
+        Fixture f;
+        auto& form = f.form;
+        form.btnZoomInClick();
+        form.btnZoomInClick();  // zoom 2: 1024 x 1024 content
+        QCOMPARE(form.Viewport().ScrollX(), 212);
+        const int grids = GridLines();
+
+        SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 200));
+        QVERIFY(form.Dragging());
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::ClosedHandCursor);
+        SendMouse(form.imgMap, QEvent::MouseMove, QPoint(500, 200));  // 400 right: clamped at 0
+        QCOMPARE(form.Viewport().ScrollX(), 0);
+        SendMouse(form.imgMap, QEvent::MouseMove, QPoint(450, 230));  // back 50: moves at once
+        QCOMPARE(form.Viewport().ScrollX(), 50);
+        QCOMPARE(form.Viewport().ScrollY(), 282);
+        SendMouse(form.imgMap, QEvent::MouseMove, QPoint(450, 230));  // no movement
+        QCOMPARE(form.Viewport().ScrollX(), 50);
+        SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(450, 230));
+        QVERIFY(!form.Dragging());
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(GridLines(), grids);  // pans never force a new grid
+
+        // The right button starts no drag, but its release ends one.
+        SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100), Qt::RightButton);
+        QVERIFY(!form.Dragging());
+        SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
+        SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(100, 100), Qt::RightButton);
+        QVERIFY(!form.Dragging());
+    }
+
+    void dragDoesNotPanContentThatFits() {
+        Fixture f;
+        auto& form = f.form;
+        const QImage before = form.MapPicture().copy();
+        SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::ClosedHandCursor);
+        SendMouse(form.imgMap, QEvent::MouseMove, QPoint(300, 250));
+        QCOMPARE(form.MapPicture(), before);
+        SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(300, 250));
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void arrowKeysAreConsumedOnlyWhenTheViewMoves() {
+        Fixture f;
+        auto& form = f.form;
+        QVERIFY(!SendKey(&form, Qt::Key_Left));  // zoom 0 fits the view
+        form.btnZoomInClick();
+        form.btnZoomInClick();
+        const QImage before = form.MapPicture().copy();
+        const int loaded = form.LoadedCount();
+        const int grids = GridLines();
+
+        QVERIFY(SendKey(&form, Qt::Key_Left, Qt::ShiftModifier));
+        QCOMPARE(form.Viewport().ScrollX(), 252);
+        // Served from the composed block: the picture moved 40 px left, nothing logged.
+        const QImage& after = form.MapPicture();
+        for (int y = 0; y < 400; y += 31)
+            for (int x = 0; x < 560; x += 29)
+                QCOMPARE(PixelAt(after, x, y), PixelAt(before, x + 40, y));
+        QCOMPARE(form.LoadedCount(), loaded);
+        QCOMPARE(GridLines(), grids);
+
+        QVERIFY(SendKey(&form, Qt::Key_Up));
+        QVERIFY(SendKey(&form, Qt::Key_Down));
+        QVERIFY(SendKey(&form, Qt::Key_Right));
+        QCOMPARE(form.Viewport().ScrollX(), 212);
+        while (form.Viewport().ScrollX() < 424) QVERIFY(SendKey(&form, Qt::Key_Left));
+        QVERIFY(!SendKey(&form, Qt::Key_Left));  // at the east edge
+        QVERIFY(!SendKey(&form, Qt::Key_A));
+        QCOMPARE(GridLines(), grids);
+    }
+
+    void wheelStepsZoomAndIsHandledOnlyWithAStore() {
+        Fixture f(false);
+        auto& form = f.form;
+        QVERIFY(!SendWheel(&form, 120));
+        form.OpenStore(f.path);
+        const int grids = GridLines();
+
+        QVERIFY(SendWheel(&form, 120));
+        QCOMPARE(form.Viewport().Zoom(), 1);
+        QCOMPARE(GridLines(), grids + 1);
+        QCOMPARE(LogMessages().back().rfind("grid z=1 ", 0), size_t(0));
+        QCOMPARE(form.lblZoom->text(), QString("Zoom 1 / 0-3"));
+
+        // Finer wheels: 40 + 40 does nothing yet, the third makes a step.
+        QVERIFY(SendWheel(&form, 40));
+        QVERIFY(SendWheel(&form, 40));
+        QCOMPARE(form.Viewport().Zoom(), 1);
+        QVERIFY(SendWheel(&form, 40));
+        QCOMPARE(form.Viewport().Zoom(), 2);
+        QVERIFY(SendWheel(&form, 240));  // two notches at once
+        QCOMPARE(form.Viewport().Zoom(), 3);
+        QVERIFY(!form.btnZoomIn->isEnabled());
+
+        // At the top level the step is handled but nothing is drawn.
+        const int top = GridLines();
+        QVERIFY(SendWheel(&form, 120));
+        QCOMPARE(form.Viewport().Zoom(), 3);
+        QCOMPARE(GridLines(), top);
+
+        QVERIFY(SendWheel(&form, -120));
+        QCOMPARE(form.Viewport().Zoom(), 2);
+    }
+
+    void zoomButtonsKeepTheViewCentre() {
+        Fixture f;
+        auto& form = f.form;
+        QTest::mouseClick(form.btnZoomIn, Qt::LeftButton);
+        QCOMPARE(form.Viewport().Zoom(), 1);
+        // 512 content in a 600 x 400 view: centred vertically, letterboxed across.
+        QCOMPARE(form.Viewport().ScrollY(), 56);
+        QTest::mouseClick(form.btnZoomOut, Qt::LeftButton);
+        QCOMPARE(form.Viewport().Zoom(), 0);
+        QVERIFY(!form.btnZoomOut->isEnabled());
+        QCOMPARE(form.lblZoom->text(), QString("Zoom 0 / 0-3"));
+    }
+
+    void forcedRenderWithNothingChangedReusesEveryCell() {
+        Fixture f;
+        auto& form = f.form;
+        form.btnZoomInClick();
+        form.btnZoomInClick();
+        form.btnZoomInClick();
+        const corvalis::TileGrid grid = form.LastGrid();
+        const int cells = (grid.maxX - grid.minX + 1) * (grid.maxY - grid.minY + 1);
+        form.RenderMap(true);
+        QCOMPARE(form.ReusedCount(), cells);
+        QCOMPARE(form.LoadedCount(), 0);
+        QCOMPARE(LogMessages().back(),
+                 corvalis::Format("grid z=3 cols=%d rows=%d loaded=0 reused=%d missing=0",
+                                  grid.maxX - grid.minX + 1, grid.maxY - grid.minY + 1, cells));
+    }
+
+    void overviewShowsTheStoreAndMovesTheMap() {
+        Fixture f;
+        auto& form = f.form;
+        for (int i = 0; i < 3; ++i) form.btnZoomInClick();  // zoom 3: 2048 x 2048
+        form.PanelThumb->repaint();
+        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
+        const QImage panel = form.PanelThumb->grab().toImage();
+        QCOMPARE(PixelAt(panel, 5, 5), teststores::TileColour(0, 0, 0) & 0xFFFFFFu);
+
+        SendMouse(form.PanelThumb, QEvent::MouseButtonPress, QPoint(100, 100));
+        QCOMPARE(form.Viewport().ScrollX(), 1024 - 300);
+        QCOMPARE(form.Viewport().ScrollY(), 1024 - 200);
+        SendMouse(form.PanelThumb, QEvent::MouseMove, QPoint(50, 50));
+        QCOMPARE(form.Viewport().ScrollX(), 512 - 300);
+        QCOMPARE(form.Viewport().ScrollY(), 512 - 200);
+        SendMouse(form.PanelThumb, QEvent::MouseButtonRelease, QPoint(50, 50));
+        form.PanelThumbMouseMove(150, 150);  // the release ended the drag
+        QCOMPARE(form.Viewport().ScrollX(), 512 - 300);
+        const int grids = GridLines();
+        QTest::mouseDClick(form.PanelThumb, Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(form.Viewport().ScrollX(), 1024 - 300);
+        QCOMPARE(GridLines(), grids);
+    }
+
+    void overviewOfAWideLevelIsCentredOnThePanel() {
+        testsupport::TempDir dir;
+        const std::string path = dir.file("wide.mbtiles");
+        teststores::BlockStore(path, 2, 4, 1);
+        TFormMain form(QStringList{"corvalis", QString::fromStdString(path)});
+        form.resize(600, 467);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.OverviewReady());
+        form.PanelThumb->repaint();
+        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 75, 200, 125}));
+        // 1024 x 256 content in a 600 x 400 view. A press above the picture acts
+        // on its top edge.
+        SendMouse(form.PanelThumb, QEvent::MouseButtonPress, QPoint(25, 10));
+        QCOMPARE(form.Viewport().ScrollX(), 0);
+        SendMouse(form.PanelThumb, QEvent::MouseButtonRelease, QPoint(25, 10));
+        SendMouse(form.PanelThumb, QEvent::MouseButtonPress, QPoint(125, 100));
+        QCOMPARE(form.Viewport().ScrollX(), 640 - 300);
+    }
+
+    void overviewPanelStaysInTheTopRightCornerAndToggles() {
+        Fixture f(false);
+        auto& form = f.form;
+        form.resize(700, 500);
+        QTRY_COMPARE(form.PanelEagle->pos(), QPoint(form.sboxMap->width() - 208, 8));
+        QCOMPARE(form.sboxMap->width(), 700);
+        form.OpenStore(f.path);
+        QVERIFY(form.PanelEagle->isVisible());
+        QTest::mouseClick(form.btnOverview, Qt::LeftButton);
+        QVERIFY(!form.PanelEagle->isVisible());
+        QVERIFY(!form.btnOverview->isChecked());
+        QCOMPARE(form.btnOverview->text(), QString("Overview"));
+        form.OpenStore(f.path);  // hiding survives another open
+        QVERIFY(!form.PanelEagle->isVisible());
+        form.btnOverviewClick();
+        QVERIFY(form.PanelEagle->isVisible());
+        QVERIFY(form.btnOverview->isChecked());
+    }
+
+    void resizingTheMapAreaKeepsItsCentre() {
+        Fixture f;
+        auto& form = f.form;
+        form.btnZoomInClick();
+        form.btnZoomInClick();
+        const int grids = GridLines();
+        form.resize(700, 467);
+        QTRY_COMPARE(form.Viewport().ViewWidth(), 700);
+        QCOMPARE(form.Viewport().ScrollX(), 162);  // 212 - 100 / 2
+        QCOMPARE(form.MapPicture().width(), 700);
+        QCOMPARE(GridLines(), grids);
+    }
+};
+
+QTEST_MAIN(NavigationTest)
+#include "test_navigation.moc"

@@ -107,7 +107,7 @@ TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {
                         w.Tile(z + static_cast<int>(rng() % 2) * 10, x, y, Blob(z, x, y));
         }
         for (int k = 0; k < 3; ++k)  // a few rows far out
-            w.Tile(static_cast<int>(rng() % 40) - 5, static_cast<int>(rng()) - (1 << 30),
+            w.Tile(static_cast<int>(rng() % 40) - 5, static_cast<std::int64_t>(rng()) - (std::int64_t{1} << 31),
                    static_cast<int>(rng() % 100000), Blob(0, 0, 0));
         w.Exec("COMMIT;");
         EXPECT_EQ(Seeks(w.db(), kXyz), GroupedQuery(w.db(), kXyz));

@@ -39,7 +39,8 @@ Bytes Photo(int channels) {
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const std::uint8_t rgba[] = {clamp(x + noise(rng)), clamp(y + noise(rng)),
-                                         clamp((x + y) / 2 + noise(rng)), clamp(255 - y + noise(rng))};
+                                         clamp((x + y) / 2 + noise(rng)),
+                                         clamp(255 - y + noise(rng))};
             px.insert(px.end(), rgba, rgba + channels);
         }
     return px;
@@ -56,20 +57,23 @@ bool WritePng(Kind kind, const Bytes& px, Bytes& out) {
     png_infop info = png_create_info_struct(png);
     std::vector<png_color> palette(256);
     for (int i = 0; i < 256; ++i)
-        palette[static_cast<std::size_t>(i)] = {static_cast<png_byte>(i), static_cast<png_byte>(255 - i),
-                                                static_cast<png_byte>(i * 7)};
+        palette[static_cast<std::size_t>(i)] = {
+            static_cast<png_byte>(i), static_cast<png_byte>(255 - i), static_cast<png_byte>(i * 7)};
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    const int type = kind == Rgb ? PNG_COLOR_TYPE_RGB : kind == Palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGBA;
+    const int type = kind == Rgb       ? PNG_COLOR_TYPE_RGB
+                     : kind == Palette ? PNG_COLOR_TYPE_PALETTE
+                                       : PNG_COLOR_TYPE_RGBA;
     png_set_write_fn(png, &out, AppendBytes, nullptr);
     png_set_IHDR(png, info, kSide, kSide, 8, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (kind == Palette) png_set_PLTE(png, info, palette.data(), 256);
     png_write_info(png, info);
     const std::size_t rowBytes = px.size() / kSide;
-    for (int y = 0; y < kSide; ++y) png_write_row(png, px.data() + static_cast<std::size_t>(y) * rowBytes);
+    for (int y = 0; y < kSide; ++y)
+        png_write_row(png, px.data() + static_cast<std::size_t>(y) * rowBytes);
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -78,7 +82,8 @@ bool WritePng(Kind kind, const Bytes& px, Bytes& out) {
 const Bytes& PngTile(Kind kind) {
     static std::map<Kind, Bytes> tiles;
     Bytes& tile = tiles[kind];
-    if (tile.empty() && !WritePng(kind, Photo(kind == Rgb ? 3 : kind == Palette ? 1 : 4), tile)) std::abort();
+    if (tile.empty() && !WritePng(kind, Photo(kind == Rgb ? 3 : kind == Palette ? 1 : 4), tile))
+        std::abort();
     return tile;
 }
 
@@ -88,7 +93,8 @@ const Bytes& JpegTile() {
         std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitCompress(), tjDestroy);
         unsigned char* data = nullptr;
         unsigned long size = 0;
-        if (tjCompress2(tj.get(), px.data(), kSide, 0, kSide, TJPF_RGB, &data, &size, TJSAMP_420, 85, 0) != 0)
+        if (tjCompress2(tj.get(), px.data(), kSide, 0, kSide, TJPF_RGB, &data, &size, TJSAMP_420,
+                        85, 0) != 0)
             std::abort();
         const Bytes out(data, data + size);
         tjFree(data);
@@ -101,7 +107,8 @@ const Bytes& JpegTile() {
 struct Frame {
     static constexpr int kWidth = 1024;
     static constexpr int kPitch = kWidth * 3 + 64;
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(static_cast<std::size_t>(kPitch) * kWidth);
+    std::vector<std::uint8_t> bytes =
+        std::vector<std::uint8_t>(static_cast<std::size_t>(kPitch) * kWidth);
     QImage image{bytes.data(), kWidth, kWidth, kPitch, QImage::Format_RGB888};
 };
 
@@ -136,7 +143,8 @@ void Spng(benchmark::State& state, Kind kind) {
     for (auto _ : state) {
         std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
         spng_set_png_buffer(ctx.get(), tile.data(), tile.size());
-        if (spng_decode_image(ctx.get(), out.data(), out.size(), format, 0) != 0) state.SkipWithError("spng");
+        if (spng_decode_image(ctx.get(), out.data(), out.size(), format, 0) != 0)
+            state.SkipWithError("spng");
         benchmark::DoNotOptimize(out.data());
     }
 }
@@ -213,7 +221,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto fastest = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    auto fastest = [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+    };
     std::vector<benchmark::internal::Benchmark*> all = {
         benchmark::RegisterBenchmark("jpeg/DrawTile", DrawTile, JpegTile()),
         benchmark::RegisterBenchmark("jpeg/bare", BareJpeg),
@@ -236,7 +246,8 @@ int main(int argc, char** argv) {
     std::printf("libpng / libspng (below 1.00: libpng faster):\n");
     for (const char* kind : kKindNames)
         std::printf("  %-8s %.3f\n", kind,
-                    reporter.Ratio(std::string("pnglib/libpng/") + kind, std::string("pnglib/spng/") + kind));
+                    reporter.Ratio(std::string("pnglib/libpng/") + kind,
+                                   std::string("pnglib/spng/") + kind));
     benchmark::Shutdown();
     return 0;
 }

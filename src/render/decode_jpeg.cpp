@@ -60,7 +60,9 @@ bool Fail(void* handle, std::string& error) {
 
 }  // namespace
 
-void JpegCodec::HandleDestroy::operator()(void* h) const { tjDestroy(h); }
+void JpegCodec::HandleDestroy::operator()(void* h) const {
+    tjDestroy(h);
+}
 
 JpegCodec::JpegCodec() : handle(tjInitDecompress()) {}
 

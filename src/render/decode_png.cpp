@@ -60,7 +60,9 @@ bool Fail(int code, std::string& error) {
 
 }  // namespace
 
-void PngCodec::ContextFree::operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+void PngCodec::ContextFree::operator()(spng_ctx* ctx) const {
+    spng_ctx_free(ctx);
+}
 
 bool PngCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& result,
                     std::string& error) {
@@ -111,7 +113,8 @@ bool PngCodec::DecodeOpaque(const PixelRows& rows, std::string& error) {
         spng_row_info info{};
         rc = spng_get_row_info(ctx, &info);
         if (rc != 0) break;
-        if (info.row_num >= static_cast<std::uint32_t>(size.height)) return Fail(SPNG_EINTERNAL, error);
+        if (info.row_num >= static_cast<std::uint32_t>(size.height))
+            return Fail(SPNG_EINTERNAL, error);
         rc = spng_decode_row(ctx, rows.Row(static_cast<int>(info.row_num)), rowBytes);
     }
     return rc == SPNG_EOI ? true : Fail(rc, error);

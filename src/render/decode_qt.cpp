@@ -36,8 +36,8 @@ bool GenericCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize&
 
 bool GenericCodec::Decode(const PixelRows& rows, std::string& error) {
     const bool transparent = picture.hasAlphaChannel();
-    const QImage pixels = picture.convertToFormat(transparent ? QImage::Format_RGBA8888
-                                                              : QImage::Format_RGB888);
+    const QImage pixels =
+        picture.convertToFormat(transparent ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     picture = QImage();
     if (pixels.isNull()) {
         error = "out of memory";

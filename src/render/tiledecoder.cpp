@@ -15,7 +15,7 @@ struct TileDecoder::Codecs {
     detail::JpegCodec jpeg;
     detail::PngCodec png;
     std::unique_ptr<detail::GenericCodec> generic;  // made when a tile first needs it
-    std::vector<std::uint8_t> picture;  // scratch for tiles not drawn 1:1, grow-only
+    std::vector<std::uint8_t> picture;              // scratch for tiles not drawn 1:1, grow-only
 };
 
 namespace detail {
@@ -73,9 +73,9 @@ bool DrawWith(Codec& codec, QImage& target, const QRect& cell, std::vector<std::
     if (cell.isEmpty()) return true;
     const QImage picture(scratch.data(), size.width, size.height, static_cast<qsizetype>(pitch),
                          QImage::Format_RGB888);
-    const QImage fitted = sameSize ? picture
-                                   : picture.scaled(cell.size(), Qt::IgnoreAspectRatio,
-                                                    Qt::SmoothTransformation);
+    const QImage fitted =
+        sameSize ? picture
+                 : picture.scaled(cell.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&target);
     if (fitted.isNull() || !painter.isActive()) {
         error = "cannot draw the picture into the frame";
@@ -123,7 +123,8 @@ bool TileDecoder::Draw(QImage& target, int x, int y, int width, int height,
     }
     const QRect cell(x, y, width, height);
     Codecs& c = *codecs;
-    if (IsPng(bytes, count)) return DrawWith(c.png, target, cell, c.picture, bytes, count, lastError);
+    if (IsPng(bytes, count))
+        return DrawWith(c.png, target, cell, c.picture, bytes, count, lastError);
     if (IsJpeg(bytes, count))
         return DrawWith(c.jpeg, target, cell, c.picture, bytes, count, lastError);
     if (!c.generic) c.generic = std::make_unique<detail::GenericCodec>();

@@ -1,6 +1,7 @@
 // Turns one tile's stored bytes into pixels inside a rectangle of a 24-bit frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -2,9 +2,15 @@
 # machine lacks (scripts/install-deps.sh), build, then run.
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
+# The tests that exercise the renderer's decode threads, also run under ThreadSanitizer.
+TSAN_TESTS ?= test_maprenderer test_renderpool
+# Seconds each fuzz target runs: briefly in `make test`, as long as asked in `make fuzz`.
+FUZZ_SECONDS ?= 600
+FUZZ_TEST_SECONDS ?= 30
 CTEST_FLAGS ?= --output-on-failure
 
-.PHONY: all deps build run test test-fast test-asan bench clean
+.PHONY: all deps build run test test-fast test-asan test-tsan test-fuzz fuzz soak bench clean
 
 all: build
 
@@ -17,8 +23,9 @@ build: deps
 run: build
 	$(BUILD_DIR)/bin/corvalis $(BUILD_DIR)/fixtures/sample.mbtiles
 
-# Every test, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
-test: test-fast test-asan
+# Every test, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the renderer's tests with ThreadSanitizer, then every fuzz target briefly on its corpus.
+test: test-fast test-asan test-tsan test-fuzz
 
 test-fast: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
@@ -29,8 +36,26 @@ test-asan: deps
 		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
+# (The fixture generator runs under the sanitizer too, while building.)
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp
+test-tsan: deps
+	$(TSAN_ENV) BUILD_DIR=$(TSAN_DIR) \
+		CMAKE_ARGS="-DCORVALIS_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo" ./scripts/build.sh $(TSAN_TESTS)
+	cd $(TSAN_DIR) && $(TSAN_ENV) ctest $(CTEST_FLAGS) -R '^($(subst $(eval) ,|,$(strip $(TSAN_TESTS))))$$'
+
+test-fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ./scripts/fuzz.sh
+
+# Long fuzzing: make fuzz FUZZ_SECONDS=1800 [FUZZ_TARGETS="fuzz_store ..."]
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh $(FUZZ_TARGETS)
+
+# Several minutes in the real window over stores of every layout (not part of `make test`).
+soak: build
+	./scripts/soak.sh $(BUILD_DIR)
+
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) build-fuzz

@@ -2,6 +2,7 @@
 // the message loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
 
 #include <clocale>
 #include <cstdlib>
@@ -45,6 +46,15 @@ void PreferOffscreenForDiagnostics(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
+// The command line as typed. QCoreApplication::arguments() has the toolkit's
+// own options (-style, -platform, ...) taken out, and the window counts and
+// reads the arguments the user gave.
+QStringList TypedArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 void ShowException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromUtf8(kTitle), message);
 }
@@ -54,6 +64,7 @@ void ShowException(const QString& message) {
 int main(int argc, char** argv) {
     corvalis::InstallFaultHandlers();
     PreferOffscreenForDiagnostics(argc, argv);
+    const QStringList arguments = TypedArguments(argc, argv);
     std::unique_ptr<CorvalisApplication> app;
     try {
         app = std::make_unique<CorvalisApplication>(argc, argv);
@@ -62,7 +73,7 @@ int main(int argc, char** argv) {
         std::setlocale(LC_NUMERIC, "C");
         QApplication::setApplicationName(QString::fromUtf8(kTitle));
 
-        TFormMain form;
+        TFormMain form(arguments);
         if (!form.TerminateRequested()) {
             form.show();
             QApplication::exec();

@@ -3,13 +3,9 @@
 //   test_orux.db/.omm  an Orux local grid placed by its sidecar at levels 2 and 3
 //   sample.mbtiles     the Earth picture in Web Mercator, levels 0-4, JPEG tiles
 // Usage: fixturegen OUTPUT_DIR [EARTH_IMAGE]
-#include <QBuffer>
-#include <QColor>
 #include <QGuiApplication>
 #include <QImage>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,72 +13,17 @@
 #include <string>
 #include <tuple>
 
+#include "earthtiles.h"
 #include "storewriter.h"
-#include "webmercator.h"
 
 namespace {
 
 using testsupport::Bytes;
 using testsupport::Layout;
 using testsupport::StoreWriter;
-
-const char* const kDefaultEarth = "/usr/share/xplanet/images/earth.jpg";
-
-// An equirectangular picture of the world, or a drawn stand-in when the
-// picture is not installed.
-QImage LoadWorld(const std::string& path) {
-    QImage img(QString::fromStdString(path));
-    if (!img.isNull()) return img.convertToFormat(QImage::Format_RGB888);
-    std::fprintf(stderr, "fixturegen: %s not readable, drawing a stand-in world\n", path.c_str());
-    QImage world(1024, 512, QImage::Format_RGB888);
-    for (int y = 0; y < world.height(); ++y)
-        for (int x = 0; x < world.width(); ++x) {
-            const int land = ((x / 64) + (y / 64)) % 3 == 0;
-            world.setPixelColor(x, y, land ? QColor(60 + y % 60, 120 + x % 80, 50)
-                                           : QColor(20, 40 + y % 50, 120 + x % 100));
-        }
-    return world;
-}
-
-QRgb SampleBilinear(const QImage& src, double sx, double sy) {
-    const int w = src.width(), h = src.height();
-    sx = std::fmod(std::fmod(sx, w) + w, w);
-    sy = std::clamp(sy, 0.0, h - 1.0);
-    const int x0 = static_cast<int>(sx), y0 = static_cast<int>(sy);
-    const int x1 = (x0 + 1) % w, y1 = std::min(y0 + 1, h - 1);
-    const double fx = sx - x0, fy = sy - y0;
-    auto mix = [&](int shift) {
-        auto c = [&](int x, int y) { return (src.pixel(x, y) >> shift) & 0xFF; };
-        const double top = c(x0, y0) * (1 - fx) + c(x1, y0) * fx;
-        const double bottom = c(x0, y1) * (1 - fx) + c(x1, y1) * fx;
-        return static_cast<int>(top * (1 - fy) + bottom * fy + 0.5);
-    };
-    return qRgb(mix(16), mix(8), mix(0));
-}
-
-// Tile (z, x, y) of the world in Web Mercator, sampled from the equirectangular picture.
-QImage RenderTile(const QImage& world, int z, int x, int y, int size) {
-    QImage tile(size, size, QImage::Format_RGB888);
-    const double n = corvalis::TilesAcross(z);
-    for (int py = 0; py < size; ++py) {
-        const double lat = corvalis::TileYToLat(y + (py + 0.5) / size, n);
-        const double sy = (90.0 - lat) / 180.0 * world.height() - 0.5;
-        for (int px = 0; px < size; ++px) {
-            const double lon = corvalis::TileXToLon(x + (px + 0.5) / size, n);
-            const double sx = (lon + 180.0) / 360.0 * world.width() - 0.5;
-            tile.setPixel(px, py, SampleBilinear(world, sx, sy));
-        }
-    }
-    return tile;
-}
-
-Bytes Encode(const QImage& img, const char* format, int quality) {
-    QByteArray data;
-    QBuffer buf(&data);
-    buf.open(QIODevice::WriteOnly);
-    img.save(&buf, format, quality);
-    return Bytes(data.begin(), data.end());
-}
+using testsupport::EncodeImage;
+using testsupport::LoadWorld;
+using testsupport::RenderEarthTile;
 
 using TileKey = std::tuple<int, int, int>;
 using TileSet = std::map<TileKey, Bytes>;
@@ -94,7 +35,7 @@ TileSet RenderWorld(const QImage& world, int z0, int z1, const char* format, int
         const int n = 1 << z;
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x)
-                tiles[{z, x, y}] = Encode(RenderTile(world, z, x, y, 256), format, quality);
+                tiles[{z, x, y}] = EncodeImage(RenderEarthTile(world, z, x, y, 256), format, quality);
     }
     return tiles;
 }
@@ -139,7 +80,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const std::filesystem::path out = argv[1];
     std::filesystem::create_directories(out);
-    const QImage world = LoadWorld(argc > 2 ? argv[2] : kDefaultEarth);
+    const QImage world = LoadWorld(argc > 2 ? argv[2] : testsupport::kDefaultEarthPicture);
 
     const TileSet reference = RenderWorld(world, 0, 3, "PNG", -1);
     WriteMbtiles((out / "reference.mbtiles").string(), reference,

@@ -48,9 +48,10 @@ void TPaintBox::mousePressEvent(QMouseEvent* event) { Fire(OnMouseDown, event); 
 void TPaintBox::mouseMoveEvent(QMouseEvent* event) { Fire(OnMouseMove, event); }
 void TPaintBox::mouseReleaseEvent(QMouseEvent* event) { Fire(OnMouseUp, event); }
 
-// A double click reports itself and then the press that it also is.
+// A double click reports itself (left button only) and then the press that it
+// also is (any button).
 void TPaintBox::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (OnDblClick) OnDblClick();
+    if (OnDblClick && event->button() == Qt::LeftButton) OnDblClick();
     Fire(OnMouseDown, event);
 }
 

@@ -49,7 +49,7 @@ public:
     MouseHandler OnMouseDown;
     MouseHandler OnMouseMove;
     MouseHandler OnMouseUp;
-    std::function<void()> OnDblClick;
+    std::function<void()> OnDblClick;  // left button only
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -14,6 +14,7 @@
 #include "inforeport.h"
 #include "logging.h"
 #include "selfcheck.h"
+#include "textutil.h"
 
 using corvalis::Format;
 using corvalis::LogLine;
@@ -34,12 +35,6 @@ public:
 };
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-// The file-name part of a path: the text after the last separator.
-std::string FileNamePart(const std::string& path) {
-    const auto pos = path.find_last_of('/');
-    return pos == std::string::npos ? path : path.substr(pos + 1);
-}
 
 }  // namespace
 
@@ -147,9 +142,11 @@ void TFormMain::btnOpenClick() {
     OpenStore(NormalizeSlashes(chosen.first().toStdString()));
 }
 
+// isHidden, not isVisible: the panel's own state counts, also while the window
+// itself is not shown (the self-check runs before it ever is).
 void TFormMain::btnOverviewClick() {
-    PanelEagle->setVisible(!PanelEagle->isVisible());
-    btnOverview->setChecked(PanelEagle->isVisible());
+    PanelEagle->setVisible(PanelEagle->isHidden());
+    btnOverview->setChecked(!PanelEagle->isHidden());
 }
 
 void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
@@ -197,11 +194,14 @@ void TFormMain::OpenStore(const std::string& path) {
     wheelRemainder = 0;
     BuildOverview();
     storeOpen = true;
-    const QString caption = Q(std::string(kAppTitle) + "  -  " + FileNamePart(path));
+    const QString caption =
+        Q(std::string(kAppTitle) + "  -  " + std::string(corvalis::FileNamePart(path)));
     setWindowTitle(caption);
     LogLine(Format("opened %s  kind=%s  zoom=%d-%d  tile=%dx%d  format=%s", path.c_str(),
                    tileStore->KindName().c_str(), tileStore->minZoom(), tileStore->maxZoom(),
                    tileStore->tileWidth(), tileStore->tileHeight(), tileStore->format().c_str()));
+    // Every tile read scans the whole table: tell the user why panning is slow.
+    if (!tileStore->hasTileIndex()) LogLine("slow store: no tile index");
     RenderMap(true);
     UpdateControls();
 }
@@ -210,6 +210,8 @@ void TFormMain::ResetToNoStore() {
     storeOpen = false;
     renderer.ResetFrames();
     overview.Reset();
+    // Nothing is drawn on the overview any more, so no press may map onto it.
+    thumbBox = {};
     wheelRemainder = 0;
     if (tileStore) tileStore->Close();
     viewport.AttachStore(nullptr);

@@ -22,9 +22,10 @@ class QToolButton;
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
-    // Reads the command line from QCoreApplication::arguments().
+    // Reads the command line from QCoreApplication::arguments(), which lacks
+    // the toolkit's own options; the program passes the command line as typed.
     explicit TFormMain(QWidget* parent = nullptr);
-    // arguments[0] is the program, as in QCoreApplication::arguments().
+    // The command line as typed; arguments[0] is the program.
     explicit TFormMain(const QStringList& arguments, QWidget* parent = nullptr);
     ~TFormMain() override;
 

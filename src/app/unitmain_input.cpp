@@ -28,7 +28,7 @@ void TFormMain::imgMapMouseDown(Qt::MouseButton button, int x, int y) {
     dragging = true;
     dragLastX = x;
     dragLastY = y;
-    imgMap->setCursor(Qt::ClosedHandCursor);
+    imgMap->setCursor(Qt::DragMoveCursor);
 }
 
 void TFormMain::imgMapMouseMove(int x, int y) {
@@ -161,6 +161,7 @@ void TFormMain::PanelThumbDblClick() {
 
 void TFormMain::CenterOnOverviewPoint(int x, int y) {
     if (!storeOpen) return;
+    // The area the overview stands for, also when it shows no picture yet.
     const auto source = corvalis::ChooseOverviewSource(overview, viewport, renderer.LastFrame(),
                                                        renderer.LastGrid());
     int cx = 0;

@@ -85,7 +85,12 @@ public:
         Value level = SeekOne(firstZ_.get(), {});
         while (level && sqlite3_value_type(level.get()) != SQLITE_NULL) {
             const std::int32_t zs = AsInt32(level);
-            if (!wanted(zs)) {
+            if (sqlite3_value_type(level.get()) == SQLITE_INTEGER &&
+                (zs < wanted.first || zs > wanted.last)) {
+                level = SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted);
+                continue;
+            }
+            if (!wanted.accept(zs)) {
                 visit(zs, 0, 0, 0, 0);
             } else if (!Level(level, zs, visit)) {
                 return Failed(errorText);
@@ -96,6 +101,24 @@ public:
     }
 
 private:
+    // The first zoom value after the integer v (whose 32-bit reading zs is
+    // unusable) that can read as a level in [first, last]. Every integer up to
+    // the next one whose low 32 bits come back into range is passed over, and
+    // with them the reals that truncate to such integers.
+    Value SkipUnusable(std::int64_t v, std::int32_t zs, const StoredZoomFilter& wanted) {
+        const std::int64_t step =
+            zs < wanted.first ? std::int64_t{wanted.first} - zs
+                              : (std::int64_t{1} << 32) - (std::int64_t{zs} - wanted.first);
+        const std::int64_t bound = v <= INT64_MAX - step ? v + step - 1 : v;
+        sqlite3_stmt* st = nextZ_.get();
+        sqlite3_bind_int64(st, 1, bound);
+        Value result;
+        if (sqlite3_step(st) == SQLITE_ROW) result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        return result;
+    }
+
     SqliteStatement Prepare(const std::string& sql) {
         SqliteStatement st = PrepareStatement(db_, sql.c_str());
         if (!st) prepared_ = false;

@@ -1,7 +1,9 @@
 #include "tilesource.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <fstream>
 #include <sys/stat.h>
 
 #include "inifile.h"
@@ -65,7 +67,37 @@ bool HasAscii(const std::uint8_t* p, const char* text) {
     return std::memcmp(p, text, std::strlen(text)) == 0;
 }
 
+// The file's header announces WAL mode (file format read and write versions 2).
+bool IsWalModeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[20] = {};
+    return in.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
+}
+
+constexpr int kBusyTimeoutMs = 2000;
+
 }  // namespace
+
+std::string ImmutableFileUri(const std::string& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    // A path that starts with "//" would otherwise read as an authority.
+    if (path.size() >= 2 && path[0] == '/' && path[1] == '/') uri += "//";
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                           c == '~' || c == '/';
+        if (plain) {
+            uri += ch;
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri + "?immutable=1";
+}
 
 bool ProbeImageSize(const std::uint8_t* bytes, std::int64_t count, std::int32_t& width,
                     std::int32_t& height) {
@@ -185,15 +217,19 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
         return false;
     };
 
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    db_.reset(raw);
-    if (rc != SQLITE_OK) return fail("cannot open database: " + ErrorMessage());
-
-    sqlite3_busy_timeout(db_.get(), 2000);
-    sqlite3_exec(db_.get(), "PRAGMA cache_size=-32000;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_.get(), "PRAGMA mmap_size=268435456;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_.get(), "PRAGMA temp_store=MEMORY;", nullptr, nullptr, nullptr);
+    if (!Connect(path, SQLITE_OPEN_READONLY)) return fail("cannot open database: " + ErrorMessage());
+    // A store locked by another process past the busy wait is reported as
+    // such, not as a file without tiles. A WAL-mode store needs its "-shm"
+    // file; in a folder that cannot be written, where none can be made,
+    // SQLite refuses every statement. Nothing can write such a store while it
+    // is open, so it is read as immutable.
+    const int schemaState = ProbeSchema();
+    if ((schemaState & 0xFF) == SQLITE_BUSY) return fail("cannot open database: " + ErrorMessage());
+    if (((schemaState & 0xFF) == SQLITE_READONLY || (schemaState & 0xFF) == SQLITE_CANTOPEN) &&
+        IsWalModeFile(path)) {
+        if (!Connect(ImmutableFileUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI))
+            return fail("cannot open database: " + ErrorMessage());
+    }
 
     std::string stepError;
     if (!DetectKind(stepError)) return fail(stepError);
@@ -207,7 +243,52 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
     if (!ReadZoomExtents(stepError)) return fail(stepError);
     if (!PrepareTileQuery(stepError)) return fail(stepError);
     ProbeTileSize();
+    if (!ExtentsDisplayable()) return fail("tile extent too large to display.");
     DeriveBoundsFromExtent();
+    return true;
+}
+
+bool TileDatabase::Connect(const std::string& name, int flags) {
+    tileQuery_.reset();
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
+    db_.reset(raw);
+    if (rc != SQLITE_OK) return false;
+    busyWaitOn_ = true;
+    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    // A page cache of 4000 KiB: the index pages every read walks fit easily,
+    // and tiles are read once per composition (the frames keep them decoded),
+    // so a larger cache would only add to the memory held while browsing.
+    sqlite3_exec(db_.get(), "PRAGMA cache_size=-4000;", nullptr, nullptr, nullptr);
+    // No memory-mapped reads: a store that another program truncates (or a
+    // card that is pulled) would end the viewer with SIGBUS on the next read
+    // of a mapped page, where read() merely fails and the tile is missing.
+    sqlite3_exec(db_.get(), "PRAGMA mmap_size=0;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_.get(), "PRAGMA temp_store=MEMORY;", nullptr, nullptr, nullptr);
+    return true;
+}
+
+// The result of a first read of the schema: SQLITE_ROW when it can be read.
+// SQLITE_READONLY or SQLITE_CANTOPEN come from a WAL store whose "-shm" file
+// cannot be made; SQLITE_BUSY from another process's lock outlasting the wait.
+int TileDatabase::ProbeSchema() const {
+    auto st = PrepareStatement(db_.get(), "select count(*) from sqlite_master;");
+    return st ? sqlite3_step(st.get()) : sqlite3_errcode(db_.get());
+}
+
+// Every level the viewport can show must have a content size (tiles times
+// tile size) that an int holds. An extent whose last column or row comes
+// before its first has wrapped past the int range and cannot be shown either.
+bool TileDatabase::ExtentsDisplayable() const {
+    for (std::int32_t z = minZoom_; z <= maxZoom_; ++z) {
+        if (!zoomPresent(z)) continue;
+        const ZoomExtent& e = extents_[static_cast<std::size_t>(z)];
+        const std::int64_t columns = std::int64_t{e.maxX} - e.minX + 1;
+        const std::int64_t rows = std::int64_t{e.maxY} - e.minY + 1;
+        if (columns < 1 || rows < 1 || columns * tileWidth_ > INT_MAX ||
+            rows * tileHeight_ > INT_MAX)
+            return false;
+    }
     return true;
 }
 
@@ -339,10 +420,13 @@ bool TileDatabase::ReadZoomExtents(std::string& errorText) {
 
     int lowest = kZoomLevels, highest = -1;
     auto levelOf = [this](std::int64_t zs) { return reversedZ_ ? kReversedZBase - zs : zs; };
-    auto wanted = [&](std::int32_t zs) {
+    // Stored zoom values outside this range name no level 0..31.
+    const std::int32_t firstStored = reversedZ_ ? kReversedZBase - (kZoomLevels - 1) : 0;
+    const std::int32_t lastStored = reversedZ_ ? kReversedZBase : kZoomLevels - 1;
+    const StoredZoomFilter wanted(firstStored, lastStored, [&](std::int32_t zs) {
         const std::int64_t z = levelOf(zs);
         return z >= 0 && z < kZoomLevels && (!localGrid_ || gridOffsetKnown_[static_cast<std::size_t>(z)]);
-    };
+    });
     auto visit = [&](std::int32_t zsRead, std::int32_t x0Read, std::int32_t x1Read, std::int32_t y0Read,
                      std::int32_t y1Read) {
         const std::int64_t z = levelOf(zsRead);
@@ -474,7 +558,17 @@ bool TileDatabase::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
     sqlite3_bind_int(st, 2, Wrap32(xs));
     sqlite3_bind_int(st, 3, Wrap32(ys));
     bool found = false;
-    if (sqlite3_step(st) == SQLITE_ROW) {
+    const int rc = sqlite3_step(st);
+    // Another process holding a write lock costs one busy wait, not one per
+    // tile: later reads fail at once until a read gets through again.
+    if (rc == SQLITE_BUSY && busyWaitOn_) {
+        busyWaitOn_ = false;
+        sqlite3_busy_timeout(db_.get(), 0);
+    } else if ((rc == SQLITE_ROW || rc == SQLITE_DONE) && !busyWaitOn_) {
+        busyWaitOn_ = true;
+        sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    }
+    if (rc == SQLITE_ROW) {
         const void* p = sqlite3_column_blob(st, 0);
         const int n = sqlite3_column_bytes(st, 0);
         if (p && n > 0) {

@@ -37,6 +37,10 @@ inline constexpr int kZoomLevels = 32;
 bool ProbeImageSize(const std::uint8_t* bytes, std::int64_t count, std::int32_t& width,
                     std::int32_t& height);
 
+// A "file:" URI naming path (percent-encoded) with SQLite's immutable flag:
+// the file is read without locks or journal, as on read-only media.
+std::string ImmutableFileUri(const std::string& path);
+
 // Path of the ".omm" sidecar that places an Orux store on the world grid.
 std::string OruxSidecarPath(const std::string& storePath);
 
@@ -85,6 +89,9 @@ public:
 
 private:
     void ResetStoreFields();
+    bool Connect(const std::string& name, int flags);
+    int ProbeSchema() const;
+    bool ExtentsDisplayable() const;
     bool DetectKind(std::string& errorText);
     void ReadMetadata();
     bool LoadOruxSidecar();
@@ -96,6 +103,7 @@ private:
 
     SqliteConnection db_;
     SqliteStatement tileQuery_;
+    bool busyWaitOn_ = true;  // reads wait out another process's lock
     TileStoreKind kind_ = KindNone;
     bool xyzRows_ = false;
     bool reversedZ_ = false;

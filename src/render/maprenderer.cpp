@@ -48,15 +48,15 @@ RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
     if (grid.IsEmpty()) return RenderOutcome::EmptyGrid;
     RenderOutcome outcome = RenderOutcome::Presented;
     if (force || lastFrame == nullptr || !lastGrid.Covers(grid)) {
-        Compose(store, decoder, grid);
+        // Without a frame nothing was composed, so there is no grid to report.
+        if (Compose(store, decoder, grid) && force) LogLine(GridLine());
         outcome = RenderOutcome::Composed;
-        if (force) LogLine(GridLine());
     }
     PresentFrame(viewport);
     return outcome;
 }
 
-void MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid) {
+bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid) {
     FrameBuffer& target = lastFrame == &frameA ? frameB : frameA;
     const bool reuse = lastFrame != nullptr && lastGrid.zoom == grid.zoom;
     loadedCount = 0;
@@ -66,9 +66,20 @@ void MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileG
         // Out of memory for the block: nothing can be shown of it.
         lastFrame = nullptr;
         lastGrid.Reset();
-        return;
+        return false;
     }
     QImage& image = target.Image();
+    if (pool)
+        DrawCellsPooled(store, decoder, grid, image, reuse);
+    else
+        DrawCells(store, decoder, grid, image, reuse);
+    lastFrame = &target;
+    lastGrid = grid;
+    return true;
+}
+
+void MapRenderer::DrawCells(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid,
+                            QImage& image, bool reuse) {
     const int tw = grid.tileWidth;
     const int th = grid.tileHeight;
     for (int y = grid.minY; y <= grid.maxY; ++y) {
@@ -93,8 +104,6 @@ void MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileG
             }
         }
     }
-    lastFrame = &target;
-    lastGrid = grid;
 }
 
 void MapRenderer::ResetFrames() {

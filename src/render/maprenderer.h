@@ -4,18 +4,27 @@
 // Two frames swap roles at every composition: the previous one stays intact
 // while the next is drawn, so that at an unchanged zoom the cells both blocks
 // share are copied across instead of being read and decoded again.
+//
+// The composing thread reads every tile; decoding runs on worker threads
+// (maprenderer_pool.h) into disjoint cells of the new frame, and the
+// composition waits for all of them, so that frames, tallies and grid lines
+// are those of decoding one tile after the other.
 #pragma once
 
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "mapviewport.h"
 #include "maprenderer_frame.h"
 
 namespace corvalis {
 
+class DecodePool;
 class TileDatabase;
 class TileDecoder;
 
@@ -35,7 +44,9 @@ enum class RenderOutcome {
 
 class MapRenderer {
 public:
-    MapRenderer() = default;
+    // Decodes on DefaultDecodeThreads() threads.
+    MapRenderer();
+    ~MapRenderer();
     MapRenderer(const MapRenderer&) = delete;
     MapRenderer& operator=(const MapRenderer&) = delete;
 
@@ -47,9 +58,16 @@ public:
 
     // Composes (when needed) and presents the map for the viewport's current
     // state. The caller has brought the view size in line with the map area.
-    // A forced request always composes and writes the grid line to the log.
+    // A forced request always composes and writes the grid line to the log
+    // (nothing when the frame cannot be allocated).
     RenderOutcome Render(TileDatabase& store, TileDecoder& decoder, const MapViewport& viewport,
                          bool force);
+
+    // 1: every tile is decoded on the composing thread with the decoder given
+    // to Render. More: on that many worker threads (at most 16), each with a
+    // decoder of its own, created now and kept.
+    void SetDecodeThreads(int count);
+    int DecodeThreads() const;
 
     // Forgets the last composition, so that the next one reuses nothing.
     void ResetFrames();
@@ -69,7 +87,14 @@ public:
     std::string GridLine() const;
 
 private:
-    void Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid);
+    // False when the frame cannot be had: nothing is composed and the last
+    // composition is forgotten.
+    bool Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid);
+    // Every cell of grid into image, one after the other or through the pool.
+    void DrawCells(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid, QImage& image,
+                   bool reuse);
+    void DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid,
+                         QImage& image, bool reuse);
 
     FrameBuffer frameA;
     FrameBuffer frameB;
@@ -81,6 +106,8 @@ private:
     int missingCount = 0;
     QImage view;
     double devicePixelRatio = 1.0;
+    std::unique_ptr<DecodePool> pool;    // null: decode on the composing thread
+    std::vector<std::uint8_t> cellState;  // per cell of a pooled composition, grow-only
 };
 
 }  // namespace corvalis

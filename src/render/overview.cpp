@@ -10,6 +10,26 @@
 
 namespace corvalis {
 
+namespace {
+
+constexpr int kFramePenWidth = 2;
+
+// The outline of rect as a pen of penWidth pixels drawn along the inside of its
+// edges. Each side is a band of whole pixels, so nothing lands outside rect
+// however narrow it is: a rectangle narrower than two pens is filled.
+void DrawOutline(QPainter& painter, const ThumbBox& rect, const QColor& colour, int penWidth) {
+    const int width = rect.Width();
+    const int height = rect.Height();
+    const int across = std::min(penWidth, width);
+    const int down = std::min(penWidth, height);
+    painter.fillRect(QRect(rect.left, rect.top, width, down), colour);
+    painter.fillRect(QRect(rect.left, rect.bottom - down, width, down), colour);
+    painter.fillRect(QRect(rect.left, rect.top, across, height), colour);
+    painter.fillRect(QRect(rect.right - across, rect.top, across, height), colour);
+}
+
+}  // namespace
+
 bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
     overviewReady = false;
     if (!store.isOpen()) return false;
@@ -51,10 +71,10 @@ bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
 OverviewSource ChooseOverviewSource(const Overview& overview, const MapViewport& viewport,
                                     const QImage* lastFrame, const TileGrid& lastGrid) {
     OverviewSource source;
+    source.srcW = viewport.ContentWidth();
+    source.srcH = viewport.ContentHeight();
     if (overview.Ready()) {
         source.picture = &overview.Picture();
-        source.srcW = viewport.ContentWidth();
-        source.srcH = viewport.ContentHeight();
     } else if (lastFrame != nullptr && !lastFrame->isNull() && !lastGrid.IsEmpty()) {
         source.picture = lastFrame;
         source.srcX = lastGrid.originX;
@@ -95,7 +115,7 @@ bool VisibleFrame(const ThumbBox& box, const OverviewSource& source, const MapVi
 
 bool OverviewPointToContent(const ThumbBox& box, const OverviewSource& source, int x, int y,
                             int& contentX, int& contentY) {
-    if (box.Width() < 1 || box.Height() < 1 || !source.Usable()) return false;
+    if (box.Width() < 1 || box.Height() < 1) return false;
     const double fx = std::clamp(double(x - box.left) / box.Width(), 0.0, 1.0);
     const double fy = std::clamp(double(y - box.top) / box.Height(), 0.0, 1.0);
     contentX = static_cast<int>(source.srcX + source.srcW * fx);
@@ -114,12 +134,7 @@ bool PaintOverview(QPainter& painter, int clientWidth, int clientHeight,
     box = fitted;
     ThumbBox frame;
     if (VisibleFrame(fitted, source, viewport, frame)) {
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setPen(QPen(QColor(0, 255, 0), 2));
-        painter.setBrush(Qt::NoBrush);
-        // The outline runs along the inside of the rectangle's edges.
-        painter.drawRect(QRectF(frame.left + 1.0, frame.top + 1.0, frame.Width() - 2.0,
-                                frame.Height() - 2.0));
+        DrawOutline(painter, frame, QColor(0, 255, 0), kFramePenWidth);
     }
     return true;
 }

@@ -45,7 +45,8 @@ private:
 };
 
 // A picture for the overview and the content area (x, y, width, height) it
-// stands for.
+// stands for. Without a picture the area is still set: presses on the
+// overview then map onto the whole content.
 struct OverviewSource {
     const QImage* picture = nullptr;
     int srcX = 0;
@@ -56,7 +57,8 @@ struct OverviewSource {
 };
 
 // The store's own picture for the whole content at the current zoom when
-// there is one, otherwise the block the renderer composed last.
+// there is one, otherwise the block the renderer composed last. With neither,
+// no picture and the whole content.
 OverviewSource ChooseOverviewSource(const Overview& overview, const MapViewport& viewport,
                                     const QImage* lastFrame, const TileGrid& lastGrid);
 
@@ -69,8 +71,9 @@ ThumbBox FitOverview(int clientWidth, int clientHeight, int pictureWidth, int pi
 bool VisibleFrame(const ThumbBox& box, const OverviewSource& source, const MapViewport& viewport,
                   ThumbBox& frame);
 
-// The content pixel under (x, y) of a picture drawn at box; points outside
-// act as the nearest edge. False for a box less than 1 pixel wide or high.
+// The content pixel under (x, y) of a picture of source's area drawn at box;
+// points outside act as the nearest edge. Needs no picture. False for a box
+// less than 1 pixel wide or high.
 bool OverviewPointToContent(const ThumbBox& box, const OverviewSource& source, int x, int y,
                             int& contentX, int& contentY);
 

@@ -354,11 +354,15 @@ TEST_F(ViewportTest, LastTileOfZoom31) {
 }
 
 TEST_F(ViewportTest, HugeExtentStaysWithinInts) {
-    AttachTiles({{0, 0, 0}, {31, 0, 0}, {31, INT_MAX, INT_MAX}}, INT_MAX, INT_MAX,
+    // 262176 columns and rows of 8191 pixels: 2147483616 pixels, the widest
+    // content an int holds (one column more and the store does not open).
+    constexpr int kLast = 262175;
+    constexpr int kContent = (kLast + 1) * 8191;
+    AttachTiles({{0, 0, 0}, {31, 0, 0}, {31, kLast, kLast}}, INT_MAX, INT_MAX,
                 testsupport::PngHeader(8191, 8191));
     ASSERT_EQ(vp.TileWidth(), 8191);
     ASSERT_TRUE(vp.ZoomIn());
-    EXPECT_EQ(vp.ContentWidth(), INT_MAX);
+    EXPECT_EQ(vp.ContentWidth(), kContent);
     ExpectScrollInRange();
     vp.SetViewSize(1, 1);
     vp.PanBy(INT_MIN, INT_MIN);
@@ -370,14 +374,15 @@ TEST_F(ViewportTest, HugeExtentStaysWithinInts) {
     EXPECT_TRUE(vp.CenterOnContent(INT_MAX, INT_MIN));
     ExpectScrollInRange();
     vp.SetViewSize(INT_MAX, 3);
-    EXPECT_EQ(ViewToContent(INT_MAX, INT_MIN), XY(INT_MAX - 1, 0));
-    EXPECT_EQ(ToContent(180.0, -90.0), XY(INT_MAX - 1, INT_MAX - 1));
-    EXPECT_EQ(ToTile(INT_MAX, INT_MAX).first, INT_MAX / 8191);
+    EXPECT_EQ(ViewToContent(INT_MAX, INT_MIN), XY(kContent - 1, 0));
+    EXPECT_EQ(ToContent(180.0, -90.0), XY(kContent - 1, kContent - 1));
+    EXPECT_EQ(ToTile(INT_MAX, INT_MAX).first, kLast);
     EXPECT_GT(vp.MetersPerPixel(), 0.0);
     for (int f : {1, 3, INT_MAX}) {
         const TileGrid g = BuildTileGrid(vp, f);
         ASSERT_FALSE(g.IsEmpty()) << f;
         EXPECT_GE(g.pixelWidth, g.tileWidth);
+        EXPECT_LE(std::int64_t{g.originX} + g.pixelWidth, kContent);
         XY px;
         EXPECT_TRUE(g.CellOffset(g.maxX, g.maxY, px.first, px.second));
     }

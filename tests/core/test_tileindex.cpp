@@ -46,6 +46,54 @@ std::vector<Row> Seeks(sqlite3* db, const corvalis::TileColumns& c) {
     return rows;
 }
 
+// The rows whose level reads as a value in [lo, hi].
+std::vector<Row> InRange(const std::vector<Row>& rows, int lo, int hi) {
+    std::vector<Row> kept;
+    for (const Row& row : rows)
+        if (std::get<0>(row) >= lo && std::get<0>(row) <= hi) kept.push_back(row);
+    return kept;
+}
+
+std::vector<Row> SeeksInRange(sqlite3* db, const corvalis::TileColumns& c, int lo, int hi) {
+    std::vector<Row> rows;
+    std::string error;
+    const corvalis::StoredZoomFilter filter(lo, hi, [](int) { return true; });
+    EXPECT_TRUE(corvalis::SeekZoomExtents(
+        db, c, filter, [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); },
+        error))
+        << error;
+    return rows;
+}
+
+TEST(TileIndex, UnusableLevelsArePassedOverInOneSeek) {
+    TempDir dir;
+    StoreWriter w(dir.file("skip.mbtiles"), Layout::MBTiles);
+    w.Exec("DROP INDEX tile_index; CREATE INDEX zx ON tiles (zoom_level, tile_column);");
+    // Levels around both ends of the range, values whose low 32 bits come back
+    // into it, reals that truncate into it from below, text and blobs.
+    const char* rows[] = {
+        "(-5, 1, 1, X'00')",  "(-4.5, 2, 2, X'00')", "(-0.5, 3, 3, X'00')", "(0, 4, 4, X'00')",
+        "(3, 5, 5, X'00')",   "(4, 6, 6, X'00')",    "(40.5, 7, 7, X'00')", "(1000, 8, 8, X'00')",
+        "(4294967296, 9, 9, X'00')", "(4294967299, 10, 10, X'00')", "(4294967300, 11, 11, X'00')",
+        "(-4294967295, 12, 12, X'00')", "(9223372036854775807, 13, 13, X'00')", "('2', 14, 14, X'00')",
+        "(X'03', 15, 15, X'00')", "(-2, 16, 16, X'00')", "(-1, 17, 17, X'00')",
+    };
+    for (const char* r : rows)
+        w.Exec(std::string("INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") + r);
+    w.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+           "INSERT INTO tiles SELECT 100 + i, 0, 0, X'00' FROM n;");
+    for (auto [lo, hi] : {std::pair{0, 3}, {-3, 2}, {4, 4}, {-2147483647 - 1, 2147483647}}) {
+        SCOPED_TRACE(std::to_string(lo) + ".." + std::to_string(hi));
+        // The levels in range come out as the grouped query gives them, and
+        // the five thousand beyond it are not visited one by one.
+        const std::vector<Row> seeks = SeeksInRange(w.db(), kMbtiles, lo, hi);
+        EXPECT_EQ(InRange(seeks, lo, hi), InRange(GroupedQuery(w.db(), kMbtiles), lo, hi));
+        if (hi < 100) {
+            EXPECT_LT(seeks.size(), 20u);
+        }
+    }
+}
+
 TEST(TileIndex, DetectsIndexesFromTheSchema) {
     TempDir dir;
     StoreWriter mb(dir.file("a.mbtiles"), Layout::MBTiles);

@@ -52,5 +52,13 @@ grep -qx "file: $WORK//missing.mbtiles" "$WORK/out2.txt" || fail "path line"
 grep -q '^  cannot open: cannot open database: ' "$WORK/out2.txt" || fail "reason line"
 [ -e "$WORK/missing.mbtiles" ] && fail "a missing store was created"
 
+# The boot line counts the command line as typed, the toolkit's own options too.
+rm -f "$WORK/viewer.log"
+"$WORK/corvalis" --info "$WORK/ref.mbtiles" -platform offscreen >"$WORK/out3.txt" 2>/dev/null
+[ $? -eq 0 ] || fail "exit code with a toolkit option"
+diff -q "$WORK/expected.txt" "$WORK/out3.txt" >/dev/null || fail "report with a toolkit option"
+boot=$(tr -d '\r' <"$WORK/viewer.log" | head -1 | cut -c22-)
+[ "$boot" = "boot: argc=4 arg1=[--info]" ] || fail "boot line with a toolkit option: $boot"
+
 if [ $failures -ne 0 ]; then echo "$failures failed"; exit 1; fi
 echo "info scenarios passed"

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <fstream>
 #include <functional>
@@ -74,13 +76,29 @@ inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos,
     QApplication::sendEvent(widget, &event);
 }
 
-// Sends one wheel event to a widget; true when it was accepted.
+// Sends one wheel event to a widget, as coming from the window system (only
+// such events go on to the parents of a widget that ignores them); true when
+// it was accepted.
 inline bool SendWheel(QWidget* widget, int deltaY) {
     const QPointF pos(widget->width() / 2.0, widget->height() / 2.0);
     QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, deltaY), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(widget, &event);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(widget, &event);  // sendEvent would take the mark off
     return event.isAccepted();
+}
+
+// Sends one wheel event from the window system to the top-level window, at
+// the given point of widget: the window passes it to the widget under the
+// pointer, from where it goes up to the first one that takes it.
+inline void SendWheelThroughWindow(QWidget* widget, QPoint pos, int deltaY) {
+    QWindow* window = widget->window()->windowHandle();
+    if (window == nullptr) qFatal("the window has no native window");
+    const QPointF local(widget->mapTo(widget->window(), pos));
+    QWheelEvent event(local, widget->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, deltaY),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(window, &event);
 }
 
 // Sends a key press to a widget; true when it was consumed.

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -141,6 +142,7 @@ private slots:
                  QString("Lon -180.00000   Lat 85.05113      z=0  x=0  y=0"));
     }
 
+    // Reported by a box only: the log holds nothing but the boot line.
     void commandLineMistakesAreReported() {
         {
             MessageBoxCatcher boxes;
@@ -150,7 +152,10 @@ private slots:
             QCOMPARE(boxes.texts[0], QString("File not found:\n/no/such/store.mbtiles"));
             QCOMPARE(boxes.icons[0], QMessageBox::Critical);
             ExpectNoStoreState(form);
+            QCOMPARE(LogMessages(),
+                     std::vector<std::string>{"boot: argc=1 arg1=[/no/such/store.mbtiles]"});
         }
+        ClearLog();
         {
             MessageBoxCatcher boxes;
             TFormMain form(Args({"a.mbtiles", "b.mbtiles"}));
@@ -160,8 +165,8 @@ private slots:
                      QString("Too many command line arguments; only one file is accepted."));
             QCOMPARE(boxes.icons[0], QMessageBox::Warning);
             ExpectNoStoreState(form);
+            QCOMPARE(LogMessages(), std::vector<std::string>{"boot: argc=2 arg1=[a.mbtiles]"});
         }
-        QCOMPARE(CountMessages("opened"), 0);
     }
 
     void dropOpensTheFirstFile() {
@@ -230,6 +235,8 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(form.StoreOpen());
+        form.PanelThumb->repaint();
+        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
 
         MessageBoxCatcher boxes;
         bool shownWhileBoxOpen = true;
@@ -243,6 +250,7 @@ private slots:
         QCOMPARE(form.MapPicture().size(), QSize(1, 1));
         QCOMPARE(PixelAt(form.MapPicture(), 0, 0), 0u);
         QVERIFY(!form.OverviewReady());
+        QCOMPARE(form.ThumbBox(), corvalis::ThumbBox{});
         QCOMPARE(CountMessages("open failed: "), 1);
         QCOMPARE(CountMessages("open failed: " + bad + " / "), 1);
         // The map area shows nothing of the old store.
@@ -348,6 +356,38 @@ private slots:
         QCOMPARE(view.copy(256, 0, 256, 256), form.MissingTilePicture());
         QCOMPARE(view.copy(0, 256, 256, 256), form.MissingTilePicture());
         QCOMPARE(LogMessages().back(), "grid z=1 cols=2 rows=2 loaded=2 reused=0 missing=2");
+    }
+
+    // A store whose tiles table has no index opens and shows as usual; the log
+    // says once, right after the "opened" line, why reading it is slow.
+    void storeWithoutIndexIsLoggedAsSlow() {
+        testsupport::TempDir dir;
+        const std::string slow = dir.file("slow.sqlitedb.db");
+        {
+            testsupport::StoreWriter writer(slow, testsupport::Layout::None);
+            writer.Exec("CREATE TABLE tiles (x int, y int, z int, s int, image blob);");
+            writer.Tile(0, 0, 0, teststores::SolidPng(256, 256, qRgb(30, 60, 90)));
+        }
+        const std::string indexed = dir.file("indexed.mbtiles");
+        teststores::WorldStore(indexed, 0, 1);
+
+        TFormMain form(Args({slow}));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.StoreOpen());
+        QCOMPARE(form.LoadedCount(), 1);
+        auto log = LogMessages();
+        const auto opened = std::find_if(log.begin(), log.end(), [](const std::string& m) {
+            return m.rfind("opened ", 0) == 0;
+        });
+        QVERIFY(opened != log.end() && opened + 1 != log.end());
+        QCOMPARE(*(opened + 1), std::string("slow store: no tile index"));
+        QCOMPARE(CountMessages("slow store"), 1);
+
+        form.OpenStore(indexed);
+        QVERIFY(form.StoreOpen());
+        QCOMPARE(CountMessages("opened "), 2);
+        QCOMPARE(CountMessages("slow store"), 1);
     }
 
     void browsingLeavesTheStoreFileAlone() {

@@ -3,6 +3,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <fstream>
+
 #include "guitest.h"
 #include "tilestores.h"
 #include "unitmain.h"
@@ -45,7 +47,7 @@ private slots:
 
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 200));
         QVERIFY(form.Dragging());
-        QCOMPARE(form.imgMap->cursor().shape(), Qt::ClosedHandCursor);
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::DragMoveCursor);
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(500, 200));  // 400 right: clamped at 0
         QCOMPARE(form.Viewport().ScrollX(), 0);
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(450, 230));  // back 50: moves at once
@@ -71,7 +73,7 @@ private slots:
         auto& form = f.form;
         const QImage before = form.MapPicture().copy();
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
-        QCOMPARE(form.imgMap->cursor().shape(), Qt::ClosedHandCursor);
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::DragMoveCursor);
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(300, 250));
         QCOMPARE(form.MapPicture(), before);
         SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(300, 250));
@@ -115,9 +117,18 @@ private slots:
         form.OpenStore(f.path);
         const int grids = GridLines();
 
-        QVERIFY(SendWheel(&form, 120));
+        // Over the map, as the window system delivers it: the window finds the
+        // widget under the pointer, and the event goes up from the map to the form.
+        QVERIFY(form.sboxMap->childAt(100, 300) == form.imgMap);
+        SendWheelThroughWindow(form.imgMap, QPoint(100, 300), 120);
         QCOMPARE(form.Viewport().Zoom(), 1);
         QCOMPARE(GridLines(), grids + 1);
+        QVERIFY(SendWheel(form.imgMap, -120));
+        QCOMPARE(form.Viewport().Zoom(), 0);
+
+        QVERIFY(SendWheel(&form, 120));
+        QCOMPARE(form.Viewport().Zoom(), 1);
+        QCOMPARE(GridLines(), grids + 3);
         QCOMPARE(LogMessages().back().rfind("grid z=1 ", 0), size_t(0));
         QCOMPARE(form.lblZoom->text(), QString("Zoom 1 / 0-3"));
 
@@ -190,8 +201,43 @@ private slots:
         QCOMPARE(form.Viewport().ScrollX(), 512 - 300);
         const int grids = GridLines();
         QTest::mouseDClick(form.PanelThumb, Qt::LeftButton, {}, QPoint(100, 100));
+        QTest::mouseRelease(form.PanelThumb, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(form.Viewport().ScrollX(), 1024 - 300);
         QCOMPARE(GridLines(), grids);
+    }
+
+    // The press before a double click has centred the map already; the double
+    // click itself only redraws, and only with the left button on content
+    // larger than the view. The redraw shows in the refreshed status bar.
+    void overviewDoubleClickRedrawsOnlyContentLargerThanTheView() {
+        Fixture f;
+        auto& form = f.form;
+        const QString hint("Move the mouse over the map to read coordinates");
+        const QString sentinel("not refreshed");
+        const QPoint at(120, 90);
+        // Zoom 0 fits the 600 x 400 view, 1 (512 x 512) fits across, 2 and 3 do not fit.
+        for (int zoom = 0; zoom <= 3; ++zoom) {
+            if (zoom > 0) form.btnZoomInClick();
+            QCOMPARE(form.Viewport().Zoom(), zoom);
+            QCOMPARE(form.Viewport().ContentFitsView(), zoom < 2);
+            form.PanelThumb->repaint();
+            QTest::mouseClick(form.PanelThumb, Qt::LeftButton, {}, at);
+            const int scrollX = form.Viewport().ScrollX();
+            const int scrollY = form.Viewport().ScrollY();
+            const int grids = GridLines();
+
+            form.SetStatusText(0, sentinel.toStdString());
+            QTest::mouseDClick(form.PanelThumb, Qt::RightButton, {}, at);
+            QTest::mouseRelease(form.PanelThumb, Qt::RightButton, {}, at);
+            QCOMPARE(form.StatusBar1->PanelText(0), sentinel);
+
+            QTest::mouseDClick(form.PanelThumb, Qt::LeftButton, {}, at);
+            QTest::mouseRelease(form.PanelThumb, Qt::LeftButton, {}, at);
+            QCOMPARE(form.StatusBar1->PanelText(0), zoom < 2 ? sentinel : hint);
+            QCOMPARE(form.Viewport().ScrollX(), scrollX);
+            QCOMPARE(form.Viewport().ScrollY(), scrollY);
+            QCOMPARE(GridLines(), grids);
+        }
     }
 
     void overviewOfAWideLevelIsCentredOnThePanel() {
@@ -231,6 +277,122 @@ private slots:
         form.btnOverviewClick();
         QVERIFY(form.PanelEagle->isVisible());
         QVERIFY(form.btnOverview->isChecked());
+    }
+
+    // The self-check works on the window before it is ever shown.
+    void overviewTogglesBeforeTheWindowIsShown() {
+        testsupport::TempDir dir;
+        const std::string path = dir.file("world.mbtiles");
+        teststores::WorldStore(path, 0, 1);
+        TFormMain form(QStringList{"corvalis"});
+        form.OpenStore(path);
+        QVERIFY(!form.PanelEagle->isHidden());
+        form.btnOverviewClick();
+        QVERIFY(form.PanelEagle->isHidden());
+        QVERIFY(!form.btnOverview->isChecked());
+        form.btnOverviewClick();
+        QVERIFY(!form.PanelEagle->isHidden());
+        QVERIFY(form.btnOverview->isChecked());
+        form.btnOverviewClick();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(!form.PanelEagle->isVisible());
+        form.btnOverviewClick();
+        QVERIFY(form.PanelEagle->isVisible());
+    }
+
+    // 512 x 1024 content in the 600 x 400 view: it fits across, so dragging
+    // pans in neither direction, but the arrow keys still scroll it up and down.
+    void narrowTallContentIsNotDraggedButScrollsByKeys() {
+        testsupport::TempDir dir;
+        const std::string path = dir.file("tall.mbtiles");
+        teststores::BlockStore(path, 2, 2, 4);
+        TFormMain form(QStringList{"corvalis"});
+        form.resize(600, 400 + 48 + 19);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.OpenStore(path);
+        QCOMPARE(form.Viewport().ContentWidth(), 512);
+        QCOMPARE(form.Viewport().ContentHeight(), 1024);
+        QVERIFY(form.Viewport().ContentFitsView());
+        const int scrollX = form.Viewport().ScrollX();
+        const int scrollY = form.Viewport().ScrollY();
+        QCOMPARE(scrollY, 312);
+        const QImage before = form.MapPicture().copy();
+        const int grids = GridLines();
+
+        SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(300, 200));
+        QVERIFY(form.Dragging());
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::DragMoveCursor);
+        for (QPoint p : {QPoint(300, 50), QPoint(300, 390), QPoint(20, 200), QPoint(580, 10)}) {
+            SendMouse(form.imgMap, QEvent::MouseMove, p);
+            QCOMPARE(form.Viewport().ScrollX(), scrollX);
+            QCOMPARE(form.Viewport().ScrollY(), scrollY);
+        }
+        QCOMPARE(form.MapPicture(), before);
+        SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(580, 10));
+        QVERIFY(!form.Dragging());
+        QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
+
+        QVERIFY(!SendKey(&form, Qt::Key_Left));
+        QVERIFY(!SendKey(&form, Qt::Key_Right));
+        QCOMPARE(form.Viewport().ScrollX(), scrollX);
+        QVERIFY(SendKey(&form, Qt::Key_Up));
+        QCOMPARE(form.Viewport().ScrollY(), scrollY + 40);
+        QVERIFY(SendKey(&form, Qt::Key_Down));
+        QVERIFY(SendKey(&form, Qt::Key_Down));
+        QCOMPARE(form.Viewport().ScrollY(), scrollY - 40);
+        QVERIFY(form.MapPicture() != before);
+        QCOMPARE(GridLines(), grids);
+    }
+
+    // A fresh window, and one whose store failed to open after another was shown.
+    void withoutAStoreInputChangesNothing() {
+        Fixture f(false);
+        auto& form = f.form;
+        const std::string bad = f.dir.file("notastore.mbtiles");
+        std::ofstream(bad) << "this is not a database";
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1) {
+                form.OpenStore(f.path);
+                for (int i = 0; i < 2; ++i) form.btnZoomInClick();
+                MessageBoxCatcher boxes;
+                form.OpenStore(bad);
+                QCOMPARE(boxes.texts.size(), size_t(1));
+            }
+            QVERIFY(!form.StoreOpen());
+            ClearLog();
+            const int zoom = form.Viewport().Zoom();
+            const int scrollX = form.Viewport().ScrollX();
+            const int scrollY = form.Viewport().ScrollY();
+            const QImage picture = form.MapPicture().copy();
+            const auto sameView = [&] {
+                return form.Viewport().Zoom() == zoom && form.Viewport().ScrollX() == scrollX &&
+                       form.Viewport().ScrollY() == scrollY && form.MapPicture() == picture;
+            };
+
+            for (int key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down})
+                QVERIFY(!SendKey(&form, key));
+            form.btnZoomInClick();
+            form.btnZoomOutClick();
+            QVERIFY(sameView());
+            QVERIFY(!SendWheel(form.imgMap, 120));
+            QVERIFY(!SendWheel(form.imgMap, -120));
+            SendWheelThroughWindow(form.imgMap, QPoint(100, 300), 120);
+            QVERIFY(sameView());
+
+            SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
+            QVERIFY(!form.Dragging());
+            QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
+            SendMouse(form.imgMap, QEvent::MouseMove, QPoint(300, 250));
+            SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(300, 250));
+            QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
+            SendMouse(form.PanelThumb, QEvent::MouseButtonPress, QPoint(20, 20));
+            SendMouse(form.PanelThumb, QEvent::MouseButtonRelease, QPoint(20, 20));
+            QVERIFY(sameView());
+            QCOMPARE(form.StatusBar1->PanelText(0), QString("No file opened"));
+            QVERIFY(LogMessages().empty());
+        }
     }
 
     void resizingTheMapAreaKeepsItsCentre() {

@@ -191,6 +191,39 @@ TEST_F(RendererTest, NothingIsDrawnForAnEmptyGrid) {
     EXPECT_TRUE(GridLines().empty());
 }
 
+TEST_F(RendererTest, BlockWithoutMemoryForItsFrameComposesAndLogsNothing) {
+    // Two tiles at the ends of a level-22 row: the extent is 2^22 tiles (2^30
+    // pixels) across, more than a frame can ever hold.
+    const std::string path = dir.file("wide.mbtiles");
+    {
+        testsupport::StoreWriter writer(path, testsupport::Layout::MBTiles);
+        writer.Meta("format", "png");
+        const std::int64_t n = std::int64_t{1} << 22;
+        writer.Tile(22, 0, n - 1, teststores::SolidPng(256, 256, TileColour(4, 0, 0)));
+        writer.Tile(22, n - 1, n - 1, teststores::SolidPng(256, 256, TileColour(4, 1, 0)));
+    }
+    Open(path, 800, 600);
+    ASSERT_EQ(viewport.Zoom(), 22);
+    renderer.Render(store, decoder, viewport, true);
+    ASSERT_NE(renderer.LastFrame(), nullptr);
+    ASSERT_EQ(GridLines().size(), 1u);
+
+    // A view so wide that the block spans the whole extent.
+    viewport.SetViewSize(1 << 29, 600);
+    renderer.Render(store, decoder, viewport, true);
+    EXPECT_EQ(GridLines().size(), 1u);
+    EXPECT_EQ(renderer.LastFrame(), nullptr);
+    EXPECT_TRUE(renderer.LastGrid().IsEmpty());
+
+    // Back to a normal view: composed afresh, one more line.
+    viewport.SetViewSize(800, 600);
+    renderer.Render(store, decoder, viewport, true);
+    ASSERT_NE(renderer.LastFrame(), nullptr);
+    EXPECT_EQ(renderer.ReusedCount(), 0);
+    ASSERT_EQ(GridLines().size(), 2u);
+    EXPECT_EQ(GridLines().back().rfind("grid z=22 ", 0), 0u);
+}
+
 TEST_F(RendererTest, ResetFramesMakesTheNextCompositionReadEverything) {
     teststores::WorldStore(dir.file("w.mbtiles"), 0, 1);
     Open(dir.file("w.mbtiles"), 600, 600);

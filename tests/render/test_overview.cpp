@@ -14,6 +14,18 @@ using namespace corvalis;
 
 namespace {
 
+// Like BlockStore, with tiles that decode: all of them solid TileColour(1, 0, 0).
+void PaintedBlockStore(const std::string& path, int z, int cols, int rows) {
+    testsupport::StoreWriter writer(path, testsupport::Layout::MBTiles);
+    writer.Meta("format", "png");
+    const testsupport::Bytes tile = teststores::SolidPng(256, 256, teststores::TileColour(1, 0, 0));
+    const std::int64_t n = std::int64_t{1} << z;
+    writer.Exec("BEGIN;");
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) writer.Tile(z, x, n - 1 - y, tile);
+    writer.Exec("COMMIT;");
+}
+
 class OverviewTest : public ::testing::Test {
 protected:
     void Open(const std::string& path, int viewWidth = 800, int viewHeight = 600) {
@@ -41,14 +53,26 @@ TEST_F(OverviewTest, LowestLevelIsDrawnWholeWithinTheLimits) {
 
     const std::pair<int, int> accepted[] = {{16, 16}, {4, 1}};
     for (auto [cols, rows] : accepted) {
+        // First a picture of decodable tiles of the same size, so that the
+        // bitmap is kept and still holds colour when the next store is drawn.
+        const std::string painted = dir.file("painted" + std::to_string(cols) + ".mbtiles");
+        PaintedBlockStore(painted, 5, cols, rows);
+        Open(painted);
+        ASSERT_TRUE(overview.Build(store, decoder)) << cols << "x" << rows;
+        ASSERT_EQ(overview.Picture().pixel(5, 5), teststores::TileColour(1, 0, 0));
+
         const std::string path = dir.file("ok" + std::to_string(cols) + ".mbtiles");
         teststores::BlockStore(path, 5, cols, rows);
         Open(path);
         EXPECT_TRUE(overview.Build(store, decoder)) << cols << "x" << rows;
         EXPECT_TRUE(overview.Ready());
-        EXPECT_EQ(overview.Picture().size(), QSize(cols * 256, rows * 256));
+        const QImage& undecoded = overview.Picture();
+        EXPECT_EQ(undecoded.size(), QSize(cols * 256, rows * 256));
         // Tiles that do not decode stay black.
-        EXPECT_EQ(overview.Picture().pixel(5, 5) & 0xFFFFFFu, 0u);
+        for (int y = 5; y < undecoded.height(); y += 250)
+            for (int x = 5; x < undecoded.width(); x += 250)
+                ASSERT_EQ(undecoded.pixel(x, y) & 0xFFFFFFu, 0u)
+                    << cols << "x" << rows << " at " << x << "," << y;
     }
     // 255 tiles but 4352 pixels wide; 272 tiles.
     const std::pair<int, int> refused[] = {{17, 15}, {17, 16}};
@@ -93,7 +117,19 @@ TEST_F(OverviewTest, WithoutAPictureTheLastBlockStandsIn) {
     teststores::BlockStore(dir.file("big.mbtiles"), 5, 17, 16);
     Open(dir.file("big.mbtiles"));
     ASSERT_FALSE(overview.Build(store, decoder));
-    EXPECT_FALSE(ChooseOverviewSource(overview, viewport, nullptr, TileGrid{}).Usable());
+    // Nothing to show yet, but presses still map onto the whole content.
+    const OverviewSource none = ChooseOverviewSource(overview, viewport, nullptr, TileGrid{});
+    EXPECT_FALSE(none.Usable());
+    EXPECT_EQ(none.picture, nullptr);
+    EXPECT_EQ(none.srcX, 0);
+    EXPECT_EQ(none.srcY, 0);
+    EXPECT_EQ(none.srcW, 17 * 256);
+    EXPECT_EQ(none.srcH, 16 * 256);
+    int px = 0;
+    int py = 0;
+    ASSERT_TRUE(OverviewPointToContent(ThumbBox{0, 0, 200, 200}, none, 100, 50, px, py));
+    EXPECT_EQ(px, 17 * 128);
+    EXPECT_EQ(py, 16 * 64);
 
     QImage block(768, 512, QImage::Format_RGB888);
     TileGrid grid;
@@ -157,6 +193,46 @@ TEST_F(OverviewTest, PaintDrawsThePictureAndAGreenFrame) {
     EXPECT_EQ(panel.pixel(100, 70), green);
     EXPECT_EQ(panel.pixel(100, 127), green);
     EXPECT_EQ(panel.pixel(100, 100), teststores::TileColour(0, 0, 0));  // not filled
+}
+
+TEST_F(OverviewTest, FrameNarrowerThanThePenStaysInsideItsRectangle) {
+    // 1024 x 256 content drawn at (0, 75)-(200, 125), black (the tiles do not decode).
+    teststores::BlockStore(dir.file("wide.mbtiles"), 2, 4, 1);
+    struct Case {
+        int viewWidth;
+        int viewHeight;
+    };
+    // One pixel wide (5 / 1024 x 200 truncates to 0, 6 to 1), one pixel high,
+    // and both; scrolled to the top-left corner, on the picture's edges.
+    for (const Case c : {Case{6, 100}, Case{300, 6}, Case{6, 6}}) {
+        Open(dir.file("wide.mbtiles"), c.viewWidth, c.viewHeight);
+        ASSERT_TRUE(overview.Build(store, decoder));
+        viewport.PanBy(1 << 20, 1 << 20);
+        const OverviewSource source = ChooseOverviewSource(overview, viewport, nullptr, TileGrid{});
+        ThumbBox frame;
+        ASSERT_TRUE(VisibleFrame(ThumbBox{0, 75, 200, 125}, source, viewport, frame));
+        ASSERT_EQ(frame.left, 0);
+        ASSERT_EQ(frame.top, 75);
+        ASSERT_TRUE(frame.Width() == 1 || frame.Height() == 1)
+            << c.viewWidth << "x" << c.viewHeight;
+
+        QImage panel(200, 200, QImage::Format_RGB32);
+        panel.fill(Qt::black);
+        ThumbBox box;
+        {
+            QPainter painter(&panel);
+            ASSERT_TRUE(PaintOverview(painter, 200, 200, source, viewport, box));
+        }
+        const QRgb green = qRgb(0, 255, 0);
+        const QRect inside(frame.left, frame.top, frame.Width(), frame.Height());
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 200; ++x) {
+                const bool isGreen = panel.pixel(x, y) == green;
+                // A frame one pixel across is all outline.
+                ASSERT_EQ(isGreen, inside.contains(x, y))
+                    << c.viewWidth << "x" << c.viewHeight << " at " << x << "," << y;
+            }
+    }
 }
 
 }  // namespace

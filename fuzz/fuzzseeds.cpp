@@ -1,0 +1,280 @@
+// Writes the seed corpora of the fuzz targets: tiles encoded by Qt's writers,
+// small stores of every layout written the way the tests write them, sample
+// sidecars, metadata rows and viewport scripts. Usage: fuzzseeds OUTPUT_DIR
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "storewriter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Bytes;
+using testsupport::Layout;
+using testsupport::StoreWriter;
+
+fs::path out;
+int counter = 0;
+
+void Seed(const std::string& target, const Bytes& bytes) {
+    const fs::path dir = out / target;
+    fs::create_directories(dir);
+    std::ofstream(dir / ("seed-" + std::to_string(++counter)), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+QImage Picture(int w, int h, QImage::Format format) {
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba(x * 255 / w, y * 255 / h, (x ^ y) & 255, x < w / 2 ? 255 : 96));
+    return img.convertToFormat(format);
+}
+
+Bytes Encode(const QImage& img, const char* format, int quality = -1, bool progressive = false) {
+    QByteArray data;
+    QBuffer buf(&data);
+    buf.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buf, format);
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    if (!writer.write(img)) return {};
+    return Bytes(data.begin(), data.end());
+}
+
+struct Tile {
+    Bytes bytes;
+    int path;  // decoder path: 0 PNG, 1 JPEG, 2 other
+};
+
+std::vector<Tile> Tiles() {
+    std::vector<Tile> tiles;
+    auto add = [&](Bytes b, int path) {
+        if (!b.empty()) tiles.push_back({std::move(b), path});
+    };
+    add(Encode(Picture(32, 32, QImage::Format_RGB888), "PNG"), 0);
+    add(Encode(Picture(16, 24, QImage::Format_ARGB32), "PNG"), 0);
+    add(Encode(Picture(16, 16, QImage::Format_Grayscale8), "PNG"), 0);
+    add(Encode(Picture(16, 16, QImage::Format_Indexed8), "PNG"), 0);
+    add(Encode(Picture(256, 256, QImage::Format_RGB888), "JPEG", 40), 1);
+    add(Encode(Picture(24, 16, QImage::Format_RGB888), "JPEG", 90, true), 1);
+    add(Encode(Picture(16, 16, QImage::Format_Grayscale8), "JPEG", 75), 1);
+    add(Encode(Picture(16, 16, QImage::Format_RGB888), "BMP"), 2);
+    add(Encode(Picture(16, 16, QImage::Format_ARGB32), "WEBP", 100), 2);  // lossless
+    add(Encode(Picture(16, 16, QImage::Format_RGB888), "WEBP", 50), 2);
+    add(Encode(Picture(16, 16, QImage::Format_RGB888), "TIFF"), 2);
+    add(Encode(Picture(16, 16, QImage::Format_ARGB32), "ICO"), 2);
+    add(Encode(Picture(8, 8, QImage::Format_RGB888), "PPM"), 2);
+    return tiles;
+}
+
+void ImageSeeds(const std::vector<Tile>& tiles) {
+    for (const Tile& t : tiles) {
+        Seed("fuzz_probe_image", t.bytes);
+        for (int cell : {0, 1, 4, 8}) {
+            Bytes b = {static_cast<std::uint8_t>(t.path), static_cast<std::uint8_t>(cell)};
+            b.insert(b.end(), t.bytes.begin(), t.bytes.end());
+            Seed("fuzz_tile_decoder", b);
+        }
+    }
+    for (auto [w, h] : {std::pair{256u, 256u}, {8191u, 8191u}, {8192u, 1u}})
+        Seed("fuzz_probe_image", testsupport::PngHeader(w, h));
+}
+
+void SidecarSeeds() {
+    const char* const texts[] = {
+        "[XY]\r\nMinX_2=1\r\nMinY_2=1\r\nMinX_3=1\r\nMinY_3=1\r\n",
+        "[xy]\nminx_0=0\nminy_0=0\nMinX_31=2147483647\nMinY_31=2147483647\n",
+        "; comment\n[Other]\nMinX_1=0\n[XY]\nMinX_1=2\nMinY_1=0\nMinX_5= 7 \nMinY_5=+3\n",
+        "[XY]\nMinX_4=-1\nMinY_4=x\nMinX_30=1073741823\nMinY_30=0\n[XY]\nMinX_6=63\nMinY_6=63\n",
+        "[XY\nMinX_2=1\n=\n[]\nMinY_2=1",
+    };
+    for (const char* t : texts) Seed("fuzz_sidecar", Bytes(t, t + std::strlen(t)));
+}
+
+// A store written by the tests' writer, then packed into 512-byte pages.
+Bytes StoreFile(const std::string& name, Layout layout, const std::vector<Tile>& tiles, int kind) {
+    const fs::path path = out / ".scratch" / name;
+    fs::create_directories(path.parent_path());
+    {
+        StoreWriter w(path.string(), layout);
+        w.Exec("BEGIN;");
+        const Bytes& png = tiles[0].bytes;
+        const Bytes& jpeg = tiles[5].bytes;
+        if (kind == 0) {  // MBTiles, TMS rows, levels 0 to 2 partly
+            w.Meta("name", "seed");
+            w.Meta("format", "png");
+            w.Meta("bounds", "-180,-85,180,85");
+            w.Tile(0, 0, 0, png);
+            w.Tile(1, 0, 1, png);
+            w.Tile(1, 1, 0, jpeg);
+            w.Tile(2, 3, 3, png);
+        } else if (kind == 1) {  // MBTiles switched to XYZ rows, zoom range narrowed
+            w.Meta("scheme", "xyz");
+            w.Meta("minzoom", "1");
+            w.Meta("maxzoom", "3");
+            w.Tile(1, 0, 0, jpeg);
+            w.Tile(3, 7, 5, png);
+        } else if (kind == 2) {  // XYZ or reversed z (stored 17 - z)
+            for (int z : {14, 15, 16}) w.Tile(z, 1, 1, png);
+            w.Tile(2, 0, 3, jpeg);
+        } else {  // Orux local grid
+            w.Tile(2, 0, 0, png);
+            w.Tile(2, 1, 1, jpeg);
+            w.Tile(3, 0, 0, png);
+        }
+        w.Exec("COMMIT;");
+        w.Exec("PRAGMA page_size=512; VACUUM;");
+    }
+    Bytes b = ReadFile(path);
+    fs::remove(path);
+    return b;
+}
+
+void StoreSeeds(const std::vector<Tile>& tiles) {
+    struct Case {
+        std::uint8_t nameIndex;  // s.mbtiles, s.db, s.sqlitedb, s.oruxmapsimages.db
+        Layout layout;
+        int kind;
+    };
+    for (const Case& c : {Case{0, Layout::MBTiles, 0}, Case{0, Layout::MBTiles, 1}, Case{1, Layout::Xyz, 2},
+                          Case{2, Layout::Xyz, 2}, Case{3, Layout::Xyz, 3}}) {
+        Bytes b = {c.nameIndex};
+        const Bytes file = StoreFile("seed.db", c.layout, tiles, c.kind);
+        b.insert(b.end(), file.begin(), file.end());
+        Seed("fuzz_store", b);
+    }
+    // A WAL-mode store: the header asks for the WAL protocol.
+    Bytes wal = StoreFile("wal.db", Layout::MBTiles, tiles, 0);
+    wal[18] = wal[19] = 2;
+    wal.insert(wal.begin(), 0);
+    Seed("fuzz_store", wal);
+
+    // Metadata rows: strings from the front, flags consumed from the back.
+    struct Row {
+        int key;  // index into the target's key list, -1 for the text below
+        std::string keyText, value;
+    };
+    auto escape = [](const std::string& s) {
+        std::string e;
+        for (char ch : s) e += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+        return e + "\\n";
+    };
+    const std::vector<std::vector<Row>> sets = {
+        {{0, "", "Seed store"}, {1, "", "PNG"}, {2, "", "-180,-85.0511,180,85.0511"}, {3, "", " XYZ "}},
+        {{4, "", "2"}, {5, "", "9"}, {3, "", "tms"}, {2, "", "10 ,20,30,40"}},
+        {{4, "", "abc"}, {5, "", "  +3x"}, {0, "", "   "}, {-1, "NAME", "upper"}, {2, "", "1,2,3,4"}},
+        {{4, "", "7"}, {6, "", "x"}, {-1, "bounds ", "-1,-1,1,1"}},
+    };
+    for (const auto& rows : sets) {
+        std::string front;
+        Bytes flags;
+        for (const Row& r : rows) {
+            if (r.key < 0) {
+                flags.push_back(0);
+                front += escape(r.keyText);
+            } else {
+                flags.push_back(static_cast<std::uint8_t>(1 | (r.key << 1)));
+            }
+            front += escape(r.value);
+        }
+        Bytes b = {0x80};
+        b.insert(b.end(), front.begin(), front.end());
+        b.insert(b.end(), flags.rbegin(), flags.rend());
+        Seed("fuzz_store", b);
+    }
+}
+
+// Values in the order the viewport target consumes them; they are taken
+// from the back of the input, most significant byte first.
+class Script {
+public:
+    void Int(std::int64_t v, std::int64_t lo, std::int64_t hi) {
+        const std::uint64_t range = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
+        const std::uint64_t offset = static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(lo);
+        int bytes = 0;
+        while (bytes < 8 && (range >> (bytes * 8)) > 0) ++bytes;
+        for (int i = bytes - 1; i >= 0; --i) consumed.push_back(static_cast<std::uint8_t>(offset >> (i * 8)));
+    }
+    void Int32(int v) { Int(v, INT_MIN, INT_MAX); }
+    void Bool(bool v) { consumed.push_back(v ? 1 : 0); }
+    Bytes Data() const { return Bytes(consumed.rbegin(), consumed.rend()); }
+
+private:
+    Bytes consumed;
+};
+
+void ViewportSeeds() {
+    struct Level {
+        int z;
+        std::int64_t x0, x1, y0, y1;
+    };
+    auto script = [](int tile, const std::vector<Level>& levels, int vw, int vh) {
+        Script s;
+        s.Int(tile, 1, 8191);
+        s.Bool(true);
+        s.Int(static_cast<std::int64_t>(levels.size()), 1, 4);
+        for (const Level& l : levels) {
+            s.Int(l.z, 0, 31);
+            s.Int(1, 0, 15);
+            const std::int64_t last = (std::int64_t{1} << l.z) - 1;
+            for (std::int64_t v : {l.x0, l.x1, l.y0, l.y1}) s.Int(v, 0, last);
+        }
+        s.Int32(vw);
+        s.Int32(vh);
+        // A probe, a far-off point, then pans, steps and zooms.
+        for (int op : {1, 2, 4, 7, 5, 6, 0, 3}) {
+            s.Int32(vw / 3);
+            s.Int32(vh / 3);
+            s.Int(0, 0, 0);
+            s.Int(op, 0, 11);
+            s.Int32(-vw);
+            s.Int32(vh);
+        }
+        return s.Data();
+    };
+    const std::int64_t top = INT_MAX;
+    Seed("fuzz_viewport", script(256, {{0, 0, 0, 0, 0}, {1, 0, 1, 0, 1}, {3, 0, 7, 0, 7}}, 800, 600));
+    Seed("fuzz_viewport", script(8191, {{31, top, top, top, top}, {30, 0, 0, 0, 0}}, 1, 1));
+    Seed("fuzz_viewport", script(1, {{31, 0, top - 1, 5, 5}}, INT_MAX, 3));
+    Seed("fuzz_viewport", script(8191, {{18, 0, 262175, 0, 262175}, {2, 1, 2, 1, 2}}, 1920, 1080));
+    Seed("fuzz_viewport", script(8191, {{18, 0, 262176, 0, 0}}, 300, 300));  // one column too many
+    Seed("fuzz_viewport", script(512, {{12, 100, 4000, 7, 4095}, {13, 0, 8191, 0, 1}}, 4096, 17));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: fuzzseeds OUTPUT_DIR\n");
+        return 2;
+    }
+    QGuiApplication app(argc, argv);
+    out = argv[1];
+    fs::create_directories(out);
+    const std::vector<Tile> tiles = Tiles();
+    ImageSeeds(tiles);
+    SidecarSeeds();
+    StoreSeeds(tiles);
+    ViewportSeeds();
+    fs::remove_all(out / ".scratch");
+    std::printf("fuzzseeds: %d seeds written to %s\n", counter, out.string().c_str());
+    return 0;
+}

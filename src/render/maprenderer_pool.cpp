@@ -12,7 +12,7 @@ namespace {
 
 // Queued tiles per worker: enough to keep every worker busy while the
 // composing thread reads the next tiles.
-constexpr int kSlotsPerWorker = 3;
+constexpr int kSlotsPerWorker = 4;
 
 }  // namespace
 
@@ -75,7 +75,10 @@ bool DecodePool::Submit(int cell, int x, int y, int width, int height, const std
     int number = 0;
     {
         std::unique_lock lock(mutex);
-        slotFreed.wait(lock, [this] { return !freeSlots.empty(); });
+        // With every slot taken, wait until half are free and refill them in
+        // one go: one wake-up of this thread per few tiles, not one per tile.
+        if (freeSlots.empty())
+            slotFreed.wait(lock, [this] { return freeSlots.size() >= RefillLevel(); });
         number = freeSlots.back();
         freeSlots.pop_back();
     }
@@ -132,7 +135,9 @@ void DecodePool::Run(Worker& worker) {
         if (drawn) loaded[static_cast<std::size_t>(slot.cell)] = 1;
         lock.lock();
         freeSlots.push_back(number);
-        slotFreed.notify_one();
+        // Only the levels that the composing thread waits for are worth a wake-up.
+        if (freeSlots.size() == RefillLevel() || freeSlots.size() == tileSlots.size())
+            slotFreed.notify_one();
     }
 }
 

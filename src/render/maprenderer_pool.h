@@ -10,6 +10,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -70,6 +71,7 @@ private:
     void Run(Worker& worker);
     // Lets the workers finish what is queued, then joins them.
     void Stop();
+    std::size_t RefillLevel() const { return std::max<std::size_t>(1, tileSlots.size() / 2); }
 
     std::mutex mutex;
     std::condition_variable workReady;  // a slot was queued, or stop

@@ -38,6 +38,52 @@ Value SeekOne(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
     return result;
 }
 
+// The first row of a statement with two result columns: ok is false when the
+// statement fails, found is false when it has no row.
+struct SeekPair {
+    bool ok = false, found = false;
+    Value first, second;
+};
+
+SeekPair SeekTwo(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
+    int i = 1;
+    for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+    SeekPair result;
+    const int rc = sqlite3_step(st);
+    result.ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+    if (rc == SQLITE_ROW) {
+        result.found = true;
+        result.first.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
+        result.second.reset(sqlite3_value_dup(sqlite3_column_value(st, 1)));
+        result.ok = result.first && result.second;
+    }
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return result;
+}
+
+// Holds one read transaction over all the seeks: every statement then reads
+// the same snapshot of the store, as the single grouped query does, and the
+// file lock is taken once instead of once per statement (which costs more
+// than the seek itself). Nothing is done when a transaction is already open.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(sqlite3* db) : db_(db) {
+        if (sqlite3_get_autocommit(db_) != 0)
+            began_ = sqlite3_exec(db_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~ReadTransaction() {
+        if (began_ && sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    sqlite3* db_;
+    bool began_ = false;
+};
+
 // Lowest and highest 64-bit integer seen (empty while only NULLs were seen).
 struct IntRange {
     std::optional<std::int64_t> lo, hi;
@@ -65,7 +111,10 @@ public:
         levelGroup_ = Prepare(all + " WHERE " + z + " = ?1");
         minX_ = Prepare("SELECT min(" + x + ")" + from + " WHERE " + z + " = ?1");
         maxX_ = Prepare("SELECT max(" + x + ")" + from + " WHERE " + z + " = ?1");
-        nextX_ = Prepare("SELECT min(" + x + ")" + from + " WHERE " + z + " = ?1 AND " + x + " > ?2");
+        // The next column and its first row in one seek: the row after the
+        // last one of the column before, in index order.
+        nextColumn_ = Prepare("SELECT " + x + ", " + y + from + " WHERE " + z + " = ?1 AND " + x +
+                              " > ?2 ORDER BY " + x + ", " + y + " LIMIT 1");
         minY_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
         maxY_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
         minYNullX_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
@@ -144,7 +193,9 @@ private:
         return ok;
     }
 
-    // One level through seeks: its columns, then each column's first and last row.
+    // One level through seeks: its columns, then each column's first and last
+    // row. The first row of a column comes with the seek that finds the
+    // column; only when it holds NULL (which min() passes over) is min() asked.
     bool Level(const Value& level, std::int32_t zs, const ExtentRowVisitor& visit) {
         sqlite3_value* z = level.get();
         if (sqlite3_value_type(z) != SQLITE_INTEGER) return AggregateRow(levelGroup_.get(), zs, {z}, visit);
@@ -164,26 +215,34 @@ private:
         rows.Add(nullHi);
 
         Value x(sqlite3_value_dup(x0.get()));
-        while (x && sqlite3_value_type(x.get()) == SQLITE_INTEGER) {
-            const Value lo = SeekOne(minY_.get(), {z, x.get()});
-            const Value hi = SeekOne(maxY_.get(), {z, x.get()});
-            if (!lo || !hi) return false;
-            if (!IsIntegerOrNull(lo) || !IsIntegerOrNull(hi))
-                return AggregateRow(levelGroup_.get(), zs, {z}, visit);
-            rows.Add(lo);
-            rows.Add(hi);
-            x = SeekOne(nextX_.get(), {z, x.get()});
-        }
         if (!x) return false;
-        // A column value of another type between the integers: let SQLite decide.
-        if (sqlite3_value_type(x.get()) != SQLITE_NULL) return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        Value first;
+        if (sqlite3_value_type(x.get()) == SQLITE_INTEGER) first = SeekOne(minY_.get(), {z, x.get()});
+        while (sqlite3_value_type(x.get()) == SQLITE_INTEGER) {
+            if (first && sqlite3_value_type(first.get()) == SQLITE_NULL)
+                first = SeekOne(minY_.get(), {z, x.get()});
+            const Value last = SeekOne(maxY_.get(), {z, x.get()});
+            if (!first || !last) return false;
+            if (!IsIntegerOrNull(first) || !IsIntegerOrNull(last))
+                return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+            rows.Add(first);
+            rows.Add(last);
+            SeekPair next = SeekTwo(nextColumn_.get(), {z, x.get()});
+            if (!next.ok) return false;
+            if (!next.found) break;  // that was the last column
+            x = std::move(next.first);
+            first = std::move(next.second);
+            // A column value of another type after the integers: let SQLite decide.
+            if (sqlite3_value_type(x.get()) != SQLITE_INTEGER)
+                return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        }
         visit(zs, AsInt32(x0), AsInt32(x1), Low32(rows.lo), Low32(rows.hi));
         return true;
     }
 
     sqlite3* db_;
     bool prepared_ = true;
-    SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextX_, minY_,
+    SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextColumn_, minY_,
         maxY_, minYNullX_, maxYNullX_;
 };
 
@@ -220,6 +279,7 @@ TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
 
 bool SeekZoomExtents(sqlite3* db, const TileColumns& columns, const StoredZoomFilter& wanted,
                      const ExtentRowVisitor& visit, std::string& errorText) {
+    ReadTransaction snapshot(db);
     ExtentSeeker seeker(db, columns);
     return seeker.Run(wanted, visit, errorText);
 }

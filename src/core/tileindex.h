@@ -49,9 +49,10 @@ struct StoredZoomFilter {
 };
 
 // Produces the same rows, in the same order, as the grouped query above
-// (less the passed-over levels), using one min() or max() seek per statement
-// on an index that leads with (zoom, column). False with errorText when a
-// statement cannot be prepared.
+// (less the passed-over levels), through seeks on an index that leads with
+// (zoom, column): one min() or max() per statement, and one "next column with
+// its first row" per column, all in one read transaction. False with
+// errorText when a statement cannot be prepared.
 bool SeekZoomExtents(sqlite3* db, const TileColumns& columns, const StoredZoomFilter& wanted,
                      const ExtentRowVisitor& visit, std::string& errorText);
 

@@ -130,10 +130,36 @@ TEST(TileIndex, SeeksMatchGroupedQueryOnOddValues) {
         // A real column number between integer ones, and NULL columns holding the row range.
         "(7, 1, 0, X'00')", "(7, 1.5, -9, X'00')", "(7, 2, 8, X'00')",
         "(8, NULL, -5, X'00')", "(8, NULL, 50, X'00')", "(8, 1, 0, X'00')",
+        // Columns whose first row is NULL (min() passes over it), one holding only NULL.
+        "(9, 1, NULL, X'00')", "(9, 1, 4, X'00')", "(9, 2, NULL, X'00')", "(9, 2, -7, X'00')",
+        "(9, 3, NULL, X'00')", "(9, 4, 2, X'00')",
+        // Text and blob column numbers after the integer ones.
+        "(10, 1, 1, X'00')", "(10, 'z', 5, X'00')", "(11, 2, 2, X'00')", "(11, X'05', -1, X'00')",
     };
     for (const char* r : rows)
         w.Exec(std::string("INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") + r);
     EXPECT_EQ(Seeks(w.db(), kMbtiles), GroupedQuery(w.db(), kMbtiles));
+}
+
+TEST(TileIndex, SeeksLeaveNoReadLockBehind) {
+    TempDir dir;
+    StoreWriter w(dir.file("lock.mbtiles"), Layout::MBTiles);
+    w.Tile(3, 1, 2, Blob(3, 1, 2));
+    w.Tile(4, 5, 6, Blob(4, 5, 6));
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(dir.file("lock.mbtiles").c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const std::vector<Row> expected{{3, 1, 1, 2, 2}, {4, 5, 5, 6, 6}};
+    EXPECT_EQ(Seeks(reader, kMbtiles), expected);
+    EXPECT_NE(sqlite3_get_autocommit(reader), 0) << "the read transaction is closed";
+    w.Tile(5, 0, 0, Blob(5, 0, 0));  // a writer commits at once: no shared lock is left
+    EXPECT_EQ(Seeks(reader, kMbtiles).size(), 3u);
+
+    // Within the caller's own transaction the seeks neither end it nor nest another.
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN;", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(Seeks(reader, kMbtiles).size(), 3u);
+    EXPECT_EQ(sqlite3_get_autocommit(reader), 0);
+    EXPECT_EQ(sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(reader);
 }
 
 TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {

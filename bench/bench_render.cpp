@@ -8,9 +8,12 @@
 //                              decoded straight into a frame by a minimal loop;
 //   RenderMap/KIND/threads:N   the same on N decode threads (one per core)
 //                              against one thread;
+//   paired/KIND/ceiling/...    the bare decode of the same tiles shared out
+//                              among N threads that do nothing else, against
+//                              one: how far decoding scales on the machine.
 //   PresentFrame               the view copied out of the frame against a
 //                              row-by-row memcpy of the view.
-//   paired/...                 the same two comparisons with both ways timed
+//   paired/...                 the same comparisons with both ways timed
 //                              in every iteration, in alternating order, so
 //                              that both meet the same load on a busy machine.
 // Each benchmark runs three times, interleaved at random with the others; the
@@ -18,8 +21,11 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "maprenderer.h"
@@ -121,6 +127,101 @@ void Paired(benchmark::State& state, Measured& measured, Baseline& baseline) {
     state.counters["ratio"] = baselineSum > 0 ? measuredSum / baselineSum : 0;
 }
 
+// Every tile of the scene in turn through DrawTile into a cell of an aligned
+// frame, or through the bare library decode into a plain buffer.
+class DrawTilePass {
+public:
+    explicit DrawTilePass(PhotoKind kind) : tiles_(SceneFor(kind).TileBytes()), side_(kind.tileSize) {
+        if (!frame_.Resize(4 * side_, side_)) std::abort();
+    }
+    bool Run() {
+        bool ok = !tiles_.empty();
+        for (const auto& tile : tiles_)
+            ok = decoder_.DrawTile(&frame_.Image(), side_, 0, side_, side_, tile.data(),
+                                   static_cast<std::int64_t>(tile.size())) && ok;
+        return ok;
+    }
+
+private:
+    std::vector<std::vector<std::uint8_t>> tiles_;
+    int side_;
+    corvalis::FrameBuffer frame_;
+    corvalis::TileDecoder decoder_;
+};
+
+class BarePass {
+public:
+    explicit BarePass(PhotoKind kind)
+        : tiles_(SceneFor(kind).TileBytes()), kind_(kind),
+          pixels_(static_cast<std::size_t>(kind.tileSize) * kind.tileSize * 3) {}
+    bool Run() {
+        bool ok = !tiles_.empty();
+        for (const auto& tile : tiles_)
+            ok = bare_.Decode(kind_.format, tile.data(), static_cast<std::int32_t>(tile.size()),
+                              pixels_.data(), kind_.tileSize * 3, kind_.tileSize, kind_.tileSize) && ok;
+        return ok;
+    }
+
+private:
+    std::vector<std::vector<std::uint8_t>> tiles_;
+    PhotoKind kind_;
+    std::vector<std::uint8_t> pixels_;
+    benchsupport::BareDecoder bare_;
+};
+
+// The bare decode of the scene's tiles shared out among threads, each with its
+// own decoder and buffer and nothing else to do: how far decoding itself
+// scales on this machine, the ceiling for the renderer's decode threads.
+class ParallelBarePass {
+public:
+    ParallelBarePass(PhotoKind kind, int threads) : tiles_(SceneFor(kind).TileBytes()), kind_(kind) {
+        for (int i = 0; i < threads; ++i) shares_.push_back(std::make_unique<Share>(kind));
+    }
+    bool Run() {
+        const std::size_t n = shares_.size();
+        for (std::size_t i = 0; i < n; ++i) shares_[i]->ok = true;
+        auto work = [this, n](std::size_t i) {
+            Share& share = *shares_[i];
+            for (std::size_t t = i; t < tiles_.size(); t += n)
+                share.ok = share.bare.Decode(kind_.format, tiles_[t].data(),
+                                             static_cast<std::int32_t>(tiles_[t].size()),
+                                             share.pixels.data(), kind_.tileSize * 3, kind_.tileSize,
+                                             kind_.tileSize) && share.ok;
+        };
+        std::vector<std::thread> threads;
+        for (std::size_t i = 1; i < n; ++i) threads.emplace_back(work, i);
+        work(0);
+        for (auto& t : threads) t.join();
+        bool ok = !tiles_.empty();
+        for (const auto& share : shares_) ok = ok && share->ok;
+        return ok;
+    }
+
+private:
+    struct Share {
+        explicit Share(PhotoKind kind)
+            : pixels(static_cast<std::size_t>(kind.tileSize) * kind.tileSize * 3) {}
+        benchsupport::BareDecoder bare;
+        std::vector<std::uint8_t> pixels;
+        bool ok = true;
+    };
+    std::vector<std::vector<std::uint8_t>> tiles_;
+    PhotoKind kind_;
+    std::vector<std::unique_ptr<Share>> shares_;
+};
+
+void PairedCeiling(benchmark::State& state, PhotoKind kind, int threads) {
+    ParallelBarePass many(kind, threads);
+    ParallelBarePass one(kind, 1);
+    Paired(state, many, one);
+}
+
+void PairedWithBare(benchmark::State& state, PhotoKind kind) {
+    DrawTilePass draw(kind);
+    BarePass bare(kind);
+    Paired(state, draw, bare);
+}
+
 void PairedWithFloor(benchmark::State& state, PhotoKind kind) {
     Scene& scene = SceneFor(kind);
     benchsupport::RenderPass render(scene, 1);
@@ -190,6 +291,7 @@ int main(int argc, char** argv) {
         add("bare/" + name, Bare, kind)->Unit(benchmark::kMicrosecond);
         add("DrawTile/" + name, DrawTile, kind)->Unit(benchmark::kMicrosecond);
         pairs.emplace_back("DrawTile/" + name + "/real_time", "bare/" + name + "/real_time");
+        addPaired("paired/" + name + "/DrawTile-vs-bare", PairedWithBare, kind);
     }
     for (const PhotoKind& kind : benchsupport::kPhotoKinds) {
         const std::string name = kind.Name();
@@ -204,6 +306,9 @@ int main(int argc, char** argv) {
             pairs.emplace_back(many + "/real_time", one + "/real_time");
             addPaired("paired/" + name + "/threads:" + std::to_string(threads) + "-vs-threads:1",
                       PairedThreads, kind, threads);
+            addPaired("paired/" + name + "/ceiling/bare-threads:" + std::to_string(threads) +
+                          "-vs-bare-threads:1",
+                      PairedCeiling, kind, threads);
         }
     }
     add("rowcopy/1920x1080", RowCopy)->Unit(benchmark::kMicrosecond);

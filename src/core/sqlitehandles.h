@@ -26,4 +26,26 @@ inline SqliteStatement PrepareStatement(sqlite3* db, const char* sql) {
     return SqliteStatement(raw);
 }
 
+// Holds one read transaction while it lives, when the connection is not in
+// one already: the statements run meanwhile read one snapshot of the store,
+// and the file lock is taken once for all of them. Does nothing for a null
+// connection; the connection must outlive it.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(sqlite3* db) : db_(db) {
+        if (db_ != nullptr && sqlite3_get_autocommit(db_) != 0)
+            began_ = sqlite3_exec(db_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~ReadTransaction() {
+        if (began_ && sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+    sqlite3* db_;
+    bool began_ = false;
+};
+
 }  // namespace corvalis

@@ -62,28 +62,6 @@ SeekPair SeekTwo(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params)
     return result;
 }
 
-// Holds one read transaction over all the seeks: every statement then reads
-// the same snapshot of the store, as the single grouped query does, and the
-// file lock is taken once instead of once per statement (which costs more
-// than the seek itself). Nothing is done when a transaction is already open.
-class ReadTransaction {
-public:
-    explicit ReadTransaction(sqlite3* db) : db_(db) {
-        if (sqlite3_get_autocommit(db_) != 0)
-            began_ = sqlite3_exec(db_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~ReadTransaction() {
-        if (began_ && sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
-            sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
-    }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-
-private:
-    sqlite3* db_;
-    bool began_ = false;
-};
-
 // Lowest and highest 64-bit integer seen (empty while only NULLs were seen).
 struct IntRange {
     std::optional<std::int64_t> lo, hi;
@@ -279,6 +257,9 @@ TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
 
 bool SeekZoomExtents(sqlite3* db, const TileColumns& columns, const StoredZoomFilter& wanted,
                      const ExtentRowVisitor& visit, std::string& errorText) {
+    // One snapshot for every seek, as the single grouped query reads; the file
+    // lock is taken once instead of once per statement (which costs more than
+    // the seek itself).
     ReadTransaction snapshot(db);
     ExtentSeeker seeker(db, columns);
     return seeker.Run(wanted, visit, errorText);

@@ -87,6 +87,17 @@ public:
         return z >= 0 && z < kZoomLevels && extents_[static_cast<std::size_t>(z)].present;
     }
 
+    // While one lives, ReadTile calls share one read transaction: a frame's
+    // tiles take the store's file lock once instead of once per tile, and come
+    // from one snapshot. The store must not be closed or reopened meanwhile.
+    class ReadBatch {
+    public:
+        explicit ReadBatch(TileDatabase& store) : transaction_(store.db_.get()) {}
+
+    private:
+        ReadTransaction transaction_;
+    };
+
 private:
     void ResetStoreFields();
     bool Connect(const std::string& name, int flags);

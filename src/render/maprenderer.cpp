@@ -69,6 +69,7 @@ bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileG
         return false;
     }
     QImage& image = target.Image();
+    const TileDatabase::ReadBatch reads(store);
     if (pool)
         DrawCellsPooled(store, decoder, grid, image, reuse);
     else

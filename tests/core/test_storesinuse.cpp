@@ -121,6 +121,9 @@ TEST(StoreInUse, WriteLockCostsOneBusyWaitThenMissingTilesUntilReleased) {
         // Waiting 2 s for each of these would take 40 s.
         Watchdog watchdog("twenty reads of a locked store", std::chrono::seconds(30));
         for (int i = 0; i < 20; ++i) EXPECT_EQ(Read(db, 2, i % 4, i / 4 % 4), "<none>");
+        // So do the reads of a frame, which share one read transaction.
+        const TileDatabase::ReadBatch batch(db);
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(Read(db, 3, i % 8, i / 8), "<none>");
         // Opening it meanwhile names the lock, not a missing table.
         TileDatabase second;
         EXPECT_FALSE(second.Open(path, error));
@@ -130,6 +133,41 @@ TEST(StoreInUse, WriteLockCostsOneBusyWaitThenMissingTilesUntilReleased) {
     EXPECT_EQ(writer.Finish(), 0);
     EXPECT_EQ(Read(db, 1, 1, 1).substr(0, 10), "tile 1/1/1");
     EXPECT_EQ(ReadAll(db, 3), 85);
+}
+
+// Runs sql on a connection of its own that does not wait for locks.
+int ExecElsewhere(const std::string& path, const std::string& sql) {
+    sqlite3* other = nullptr;
+    sqlite3_open(path.c_str(), &other);
+    const int rc = sqlite3_exec(other, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    return rc;
+}
+
+TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {
+    TempDir dir;
+    const std::string wal = WriteWorld(dir, "batch.db", 2, "WAL");
+    TileDatabase db;
+    std::string error;
+    ASSERT_TRUE(db.Open(wal, error)) << error;
+    {
+        const TileDatabase::ReadBatch batch(db);
+        EXPECT_EQ(Read(db, 1, 1, 1).substr(0, 10), "tile 1/1/1");
+        ASSERT_EQ(ExecElsewhere(wal, "UPDATE tiles SET tile_data = CAST('changed' AS BLOB);"), SQLITE_OK);
+        EXPECT_EQ(Read(db, 2, 3, 0).substr(0, 10), "tile 2/3/0") << "a frame's tiles come from one snapshot";
+    }
+    EXPECT_EQ(Read(db, 2, 3, 0), "changed");
+
+    // With a rollback journal the batch's shared lock keeps writers out until it ends.
+    const std::string plain = WriteWorld(dir, "plain.mbtiles", 2);
+    ASSERT_TRUE(db.Open(plain, error)) << error;
+    {
+        const TileDatabase::ReadBatch batch(db);
+        EXPECT_EQ(Read(db, 1, 0, 0).substr(0, 10), "tile 1/0/0");
+        EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_BUSY);
+    }
+    EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_OK) << "no lock is left behind";
+    EXPECT_EQ(ReadAll(db, 2), 21);
 }
 
 // Tile (z, x, y) as version v writes it: its address, the version, then a

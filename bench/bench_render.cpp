@@ -43,6 +43,7 @@ using benchsupport::Scene;
 using benchsupport::SceneFor;
 
 constexpr int kRepetitions = 3;
+constexpr double kPairedSeconds = 2.0;
 
 void DrawTile(benchmark::State& state, PhotoKind kind) {
     const auto tiles = SceneFor(kind).TileBytes();
@@ -274,9 +275,11 @@ void RowCopy(benchmark::State& state) {
 
 int main(int argc, char** argv) {
     auto addPaired = [](const std::string& name, auto&&... args) {
+        // Long enough for a few passes of the slowest (PNG) scenes in each run.
         return benchmark::RegisterBenchmark(name.c_str(), args...)
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
+            ->MinTime(kPairedSeconds)
             ->Repetitions(kRepetitions);
     };
     auto add = [](const std::string& name, auto&&... args) {

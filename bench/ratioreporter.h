@@ -19,7 +19,7 @@ namespace benchsupport {
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // Each pair: (measured, baseline) run names, as Google Benchmark prints them
-    // but without "/repeats:N".
+    // but without "/repeats:N" or "/min_time:S".
     explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs) : pairs_(std::move(pairs)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -57,12 +57,15 @@ public:
     }
 
 private:
-    // The name without the "/repeats:N" part that repetitions set in code add.
+    // The name without the "/repeats:N" and "/min_time:S" parts that settings in code add.
     static std::string WithoutRepeats(std::string name) {
-        const auto pos = name.find("/repeats:");
-        if (pos == std::string::npos) return name;
-        const auto end = name.find('/', pos + 1);
-        return name.erase(pos, end == std::string::npos ? std::string::npos : end - pos);
+        for (const char* part : {"/repeats:", "/min_time:"}) {
+            const auto pos = name.find(part);
+            if (pos == std::string::npos) continue;
+            const auto end = name.find('/', pos + 1);
+            name.erase(pos, end == std::string::npos ? std::string::npos : end - pos);
+        }
+        return name;
     }
 
     std::vector<std::pair<std::string, std::string>> pairs_;

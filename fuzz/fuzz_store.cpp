@@ -14,7 +14,9 @@
 
 #include "fuzzcheck.h"
 #include "mapviewport.h"
+#include "sqlitehandles.h"
 #include "storewriter.h"
+#include "tileindex.h"
 #include "tilesource.h"
 
 namespace {
@@ -95,6 +97,49 @@ void CheckOpenStore(corvalis::TileDatabase& db) {
     FUZZ_CHECK(!grid.IsEmpty());
 }
 
+using ExtentRow = std::vector<std::int32_t>;
+
+// The extents found through index seeks equal the grouped query's, row for
+// row, on any file whose index agrees with its table (a damaged index may
+// rightly give other answers) and where both ways run to the end.
+void CompareExtentWays(const fs::path& store) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(store.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const corvalis::SqliteConnection db(raw);
+    if (rc != SQLITE_OK) return;
+    sqlite3_exec(db.get(), "PRAGMA mmap_size=0;", nullptr, nullptr, nullptr);
+    {
+        auto check = corvalis::PrepareStatement(db.get(), "PRAGMA integrity_check(1);");
+        if (!check || sqlite3_step(check.get()) != SQLITE_ROW) return;
+        const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+        if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) return;
+    }
+    const corvalis::TileColumns layouts[] = {{"zoom_level", "tile_column", "tile_row"}, {"z", "x", "y"}};
+    for (const corvalis::TileColumns& c : layouts) {
+        if (!corvalis::InspectTileIndexes(db.get(), c).zoomColumnLeading) continue;
+        const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" + c.column +
+                                "), min(" + c.row + "), max(" + c.row + ") from tiles group by " + c.zoom;
+        auto grouped = corvalis::PrepareStatement(db.get(), sql.c_str());
+        if (!grouped) continue;
+        std::vector<ExtentRow> expected;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(grouped.get())) == SQLITE_ROW)
+            expected.push_back({sqlite3_column_int(grouped.get(), 0), sqlite3_column_int(grouped.get(), 1),
+                                sqlite3_column_int(grouped.get(), 2), sqlite3_column_int(grouped.get(), 3),
+                                sqlite3_column_int(grouped.get(), 4)});
+        if (step != SQLITE_DONE) continue;
+        std::vector<ExtentRow> found;
+        std::string error;
+        const bool ran = corvalis::SeekZoomExtents(
+            db.get(), c, corvalis::StoredZoomFilter{},
+            [&](std::int32_t zs, std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1) {
+                found.push_back({zs, x0, x1, y0, y1});
+            },
+            error);
+        if (ran) FUZZ_CHECK(found == expected);
+    }
+}
+
 void RemoveBeside(const fs::path& store) {
     std::error_code ec;
     for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(store.string() + suffix, ec);
@@ -132,6 +177,8 @@ void FileMode(const std::uint8_t* data, std::size_t size) {
             FUZZ_CHECK(!db.ReadTile(0, 0, 0, bytes, count));
         }
     }
+
+    CompareExtentWays(store);
 
     // Nothing was written: the same bytes and time, and only SQLite's WAL
     // companions (empty log) beside a file whose header asks for WAL.

@@ -97,6 +97,7 @@ public:
         maxY_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
         minYNullX_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
         maxYNullX_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
+        after_ = Prepare("SELECT ?1 > ?2");
     }
 
     bool Run(const StoredZoomFilter& wanted, const ExtentRowVisitor& visit, std::string& errorText) {
@@ -114,7 +115,10 @@ public:
             const std::int32_t zs = AsInt32(level);
             if (sqlite3_value_type(level.get()) == SQLITE_INTEGER &&
                 (zs < wanted.first || zs > wanted.last)) {
-                level = SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted);
+                Value next = SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted);
+                if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
+                    return OutOfOrder(errorText);
+                level = std::move(next);
                 continue;
             }
             if (!wanted.accept(zs)) {
@@ -122,7 +126,10 @@ public:
             } else if (!Level(level, zs, visit)) {
                 return Failed(errorText);
             }
-            level = SeekOne(nextZ_.get(), {level.get()});
+            Value next = SeekOne(nextZ_.get(), {level.get()});
+            if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
+                return OutOfOrder(errorText);
+            level = std::move(next);
         }
         return level ? true : Failed(errorText);
     }
@@ -150,6 +157,23 @@ private:
         SqliteStatement st = PrepareStatement(db_, sql.c_str());
         if (!st) prepared_ = false;
         return st;
+    }
+
+    // Whether a sorts after b in the index's (binary) order. A damaged index
+    // can hand back a value that does not, and the seeks would never end.
+    bool After(sqlite3_value* a, sqlite3_value* b) {
+        sqlite3_stmt* st = after_.get();
+        sqlite3_bind_value(st, 1, a);
+        sqlite3_bind_value(st, 2, b);
+        const bool after = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        return after;
+    }
+
+    static bool OutOfOrder(std::string& errorText) {
+        errorText = "the tile index is out of order";
+        return false;
     }
 
     bool Failed(std::string& errorText) const {
@@ -208,6 +232,10 @@ private:
             SeekPair next = SeekTwo(nextColumn_.get(), {z, x.get()});
             if (!next.ok) return false;
             if (!next.found) break;  // that was the last column
+            // Only a damaged index gives a column that does not come after this one.
+            if (sqlite3_value_type(next.first.get()) == SQLITE_INTEGER &&
+                sqlite3_value_int64(next.first.get()) <= sqlite3_value_int64(x.get()))
+                return false;
             x = std::move(next.first);
             first = std::move(next.second);
             // A column value of another type after the integers: let SQLite decide.
@@ -221,7 +249,7 @@ private:
     sqlite3* db_;
     bool prepared_ = true;
     SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextColumn_, minY_,
-        maxY_, minYNullX_, maxYNullX_;
+        maxY_, minYNullX_, maxYNullX_, after_;
 };
 
 }  // namespace
@@ -230,15 +258,17 @@ TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
     TableIndexes result;
     auto list = PrepareStatement(db, "SELECT name, partial FROM pragma_index_list('tiles');");
     auto info = PrepareStatement(
-        db, "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno;");
+        db, "SELECT name, coll, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno;");
     if (!list || !info) return result;
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
         if (sqlite3_column_int(list.get(), 1) != 0) continue;  // partial indexes do not serve every level
         sqlite3_bind_value(info.get(), 1, sqlite3_column_value(list.get(), 0));
         std::vector<std::pair<std::string, std::string>> keys;
+        bool zoomDescending = false;
         while (sqlite3_step(info.get()) == SQLITE_ROW) {
             const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
             const auto* coll = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+            if (keys.empty()) zoomDescending = sqlite3_column_int(info.get(), 2) != 0;
             keys.emplace_back(name ? name : "", coll ? coll : "");
         }
         sqlite3_reset(info.get());
@@ -247,7 +277,9 @@ TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
         if (AsciiIEquals(first, columns.zoom) || AsciiIEquals(first, columns.column) ||
             AsciiIEquals(first, columns.row))
             result.anyTileIndex = true;
-        if (keys.size() >= 2 && AsciiIEquals(first, columns.zoom) &&
+        // A descending zoom key may walk the grouped query's levels from the
+        // top: the seeks, which go upward, would then visit them in another order.
+        if (keys.size() >= 2 && !zoomDescending && AsciiIEquals(first, columns.zoom) &&
             AsciiIEquals(keys[1].first, columns.column) && AsciiIEquals(keys[0].second, "BINARY") &&
             AsciiIEquals(keys[1].second, "BINARY"))
             result.zoomColumnLeading = true;

@@ -250,6 +250,7 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
 
 bool TileDatabase::Connect(const std::string& name, int flags) {
     tileQuery_.reset();
+    readBatch_.reset();
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
     db_.reset(raw);
@@ -290,8 +291,17 @@ bool TileDatabase::ExtentsDisplayable() const {
     return true;
 }
 
+void TileDatabase::BeginReadBatch() {
+    if (readBatchDepth_++ == 0 && db_) readBatch_.emplace(db_.get());
+}
+
+void TileDatabase::EndReadBatch() {
+    if (readBatchDepth_ > 0 && --readBatchDepth_ == 0) readBatch_.reset();
+}
+
 void TileDatabase::Close() {
     tileQuery_.reset();
+    readBatch_.reset();
     db_.reset();
     kind_ = KindNone;
     localGrid_ = false;

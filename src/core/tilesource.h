@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,16 +90,22 @@ public:
 
     // While one lives, ReadTile calls share one read transaction: a frame's
     // tiles take the store's file lock once instead of once per tile, and come
-    // from one snapshot. The store must not be closed or reopened meanwhile.
+    // from one snapshot. Batches nest; closing or reopening the store ends the
+    // transaction early.
     class ReadBatch {
     public:
-        explicit ReadBatch(TileDatabase& store) : transaction_(store.db_.get()) {}
+        explicit ReadBatch(TileDatabase& store) : store_(store) { store_.BeginReadBatch(); }
+        ~ReadBatch() { store_.EndReadBatch(); }
+        ReadBatch(const ReadBatch&) = delete;
+        ReadBatch& operator=(const ReadBatch&) = delete;
 
     private:
-        ReadTransaction transaction_;
+        TileDatabase& store_;
     };
 
 private:
+    void BeginReadBatch();
+    void EndReadBatch();
     void ResetStoreFields();
     bool Connect(const std::string& name, int flags);
     int ProbeSchema() const;
@@ -113,6 +120,8 @@ private:
     std::string ErrorMessage() const;
 
     SqliteConnection db_;
+    std::optional<ReadTransaction> readBatch_;  // on db_, while a ReadBatch lives
+    int readBatchDepth_ = 0;
     SqliteStatement tileQuery_;
     bool busyWaitOn_ = true;  // reads wait out another process's lock
     TileStoreKind kind_ = KindNone;

@@ -69,7 +69,6 @@ bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileG
         return false;
     }
     QImage& image = target.Image();
-    const TileDatabase::ReadBatch reads(store);
     if (pool)
         DrawCellsPooled(store, decoder, grid, image, reuse);
     else
@@ -83,6 +82,7 @@ void MapRenderer::DrawCells(TileDatabase& store, TileDecoder& decoder, const Til
                             QImage& image, bool reuse) {
     const int tw = grid.tileWidth;
     const int th = grid.tileHeight;
+    const TileDatabase::ReadBatch reads(store);
     for (int y = grid.minY; y <= grid.maxY; ++y) {
         for (int x = grid.minX; x <= grid.maxX; ++x) {
             const int cx = (x - grid.minX) * tw;

@@ -72,6 +72,9 @@ void MapRenderer::DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, con
         // and copies the shared cells from the previous frame.
         pool->Begin(image, cellState);
         BatchGuard batch(*pool);
+        // Ends before the wait for the last decodes: the store's lock is held
+        // only while tiles are being read.
+        const TileDatabase::ReadBatch reads(store);
         std::size_t cell = 0;
         for (int y = grid.minY; y <= grid.maxY; ++y) {
             for (int x = grid.minX; x <= grid.maxX; ++x, ++cell) {

@@ -168,6 +168,18 @@ TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {
     }
     EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_OK) << "no lock is left behind";
     EXPECT_EQ(ReadAll(db, 2), 21);
+
+    // Closing or reopening the store inside a batch ends its transaction there.
+    {
+        const TileDatabase::ReadBatch outer(db);
+        const TileDatabase::ReadBatch inner(db);
+        EXPECT_EQ(Read(db, 1, 0, 0).substr(0, 10), "tile 1/0/0");
+        ASSERT_TRUE(db.Open(wal, error)) << error;
+        EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_OK);
+        db.Close();
+    }
+    ASSERT_TRUE(db.Open(plain, error)) << error;
+    EXPECT_EQ(ReadAll(db, 2), 21);
 }
 
 // Tile (z, x, y) as version v writes it: its address, the version, then a

@@ -2,12 +2,16 @@
 // row for row, whatever the table holds.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <tuple>
 #include <vector>
 
 #include "storewriter.h"
+#include "watchdog.h"
 #include "tileindex.h"
 #include "tilesource.h"
 
@@ -15,6 +19,7 @@ using testsupport::Blob;
 using testsupport::Layout;
 using testsupport::StoreWriter;
 using testsupport::TempDir;
+using testsupport::Watchdog;
 
 namespace {
 
@@ -111,8 +116,9 @@ TEST(TileIndex, DetectsIndexesFromTheSchema) {
     EXPECT_FALSE(corvalis::InspectTileIndexes(bare.db(), kXyz).anyTileIndex);
     bare.Exec("CREATE INDEX part ON tiles (z, x) WHERE z > 3;");
     bare.Exec("CREATE INDEX nocase ON tiles (z COLLATE NOCASE, x);");
+    bare.Exec("CREATE INDEX down ON tiles (z DESC, x);");
     EXPECT_FALSE(corvalis::InspectTileIndexes(bare.db(), kXyz).zoomColumnLeading)
-        << "partial and non-binary indexes do not serve the seeks";
+        << "partial, non-binary and descending indexes do not serve the seeks";
 }
 
 TEST(TileIndex, SeeksMatchGroupedQueryOnOddValues) {
@@ -225,6 +231,54 @@ TEST(TileIndex, StoreExtentsIdenticalWithAndWithoutIndex) {
         }
         EXPECT_EQ(da.hasTileIndex(), true);
         EXPECT_EQ(db.hasTileIndex(), layout == Layout::Xyz) << "the primary key serves reads";
+    }
+}
+
+// A damaged index whose keys are out of order can answer "the next value
+// after v" with v itself or an earlier one; the seeks must still end.
+TEST(TileIndex, SeeksEndOnAnIndexWithKeysOutOfOrder) {
+    TempDir dir;
+    const std::string good = dir.file("good.mbtiles");
+    int root = 0;
+    {
+        StoreWriter w(good, Layout::MBTiles);
+        w.FullWorld(0, 3, [](int z, std::int64_t x, std::int64_t y) { return Blob(z, x, y); });
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(w.db(), "SELECT rootpage FROM sqlite_master WHERE name = 'tile_index'", -1, &st, nullptr);
+        ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+        root = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+    }
+    std::ifstream in(good, std::ios::binary);
+    const std::vector<char> original{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t page = static_cast<std::size_t>(root - 1) * 4096;
+    ASSERT_GT(original.size(), page + 4096);
+    ASSERT_EQ(static_cast<unsigned char>(original[page]), 0x0A) << "the index is one leaf page";
+    const int cells = (static_cast<unsigned char>(original[page + 3]) << 8) | static_cast<unsigned char>(original[page + 4]);
+    ASSERT_EQ(cells, 85);
+
+    Watchdog watchdog("seeks on damaged indexes", std::chrono::seconds(60));
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Two cell pointers swapped: two keys trade places in the page.
+        std::vector<char> bytes = original;
+        const std::size_t a = page + 8 + 2 * (rng() % static_cast<unsigned>(cells));
+        const std::size_t b = page + 8 + 2 * (rng() % static_cast<unsigned>(cells));
+        std::swap(bytes[a], bytes[b]);
+        std::swap(bytes[a + 1], bytes[b + 1]);
+        const std::string path = dir.file("bad" + std::to_string(trial) + ".mbtiles");
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        std::string error;
+        int rows = 0;
+        corvalis::SeekZoomExtents(
+            db, kMbtiles, [](int) { return true; }, [&](int, int, int, int, int) { ++rows; }, error);
+        EXPECT_LE(rows, 85);
+        sqlite3_close(db);
+        corvalis::TileDatabase store;
+        store.Open(path, error);  // either way, it returns
+        std::filesystem::remove(path);
     }
 }
 

@@ -15,15 +15,9 @@ for tool in Xvfb xdotool sqlite3 "$PROGRAM"; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not available"; exit 1; }
 done
 
-WORK=$(mktemp -d /tmp/corvalis-soak-XXXXXX)
-XVFB_PID=""
-APP_PID=""
-cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+# shellcheck source=xsession.sh
+. "$(dirname "$0")/xsession.sh"
+begin_session corvalis-soak
 fail() { echo "FAIL: $*"; exit 1; }
 
 # Stores of every layout: the fixtures, and XYZ, reversed-z and WAL copies.
@@ -41,15 +35,7 @@ for kind in xyz reversed; do
         INSERT INTO tiles SELECT tile_column, (1 << zoom_level) - 1 - tile_row, $zoom, 0, tile_data FROM r.tiles;"
 done
 
-for n in $(seq 161 220); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-    XVFB_PID=""
-done
-[ -n "$XVFB_PID" ] || fail "cannot start a virtual X server"
+start_xvfb 161 220 || fail "cannot start a virtual X server"
 
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$APP_PID/status"; }
 alive() { kill -0 "$APP_PID" 2>/dev/null || fail "the program ended while showing $1"; }

@@ -27,15 +27,23 @@ std::int32_t AsInt32(const Value& v) {
     return sqlite3_value_int(v.get());
 }
 
-// Runs a one-value statement with the given parameters; null when it fails.
-Value SeekOne(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
+void Bind(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
     int i = 1;
     for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+}
+
+// Runs a one-value statement whose parameters are bound; null when it fails.
+Value StepOne(sqlite3_stmt* st) {
     Value result;
     if (sqlite3_step(st) == SQLITE_ROW) result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     return result;
+}
+
+Value SeekOne(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
+    Bind(st, params);
+    return StepOne(st);
 }
 
 // The first row of a statement with two result columns: ok is false when the
@@ -46,8 +54,7 @@ struct SeekPair {
 };
 
 SeekPair SeekTwo(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
-    int i = 1;
-    for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+    Bind(st, params);
     SeekPair result;
     const int rc = sqlite3_step(st);
     result.ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
@@ -115,10 +122,8 @@ public:
             const std::int32_t zs = AsInt32(level);
             if (sqlite3_value_type(level.get()) == SQLITE_INTEGER &&
                 (zs < wanted.first || zs > wanted.last)) {
-                Value next = SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted);
-                if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
-                    return OutOfOrder(errorText);
-                level = std::move(next);
+                if (!Advance(level, SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted), errorText))
+                    return false;
                 continue;
             }
             if (!wanted.accept(zs)) {
@@ -126,10 +131,7 @@ public:
             } else if (!Level(level, zs, visit)) {
                 return Failed(errorText);
             }
-            Value next = SeekOne(nextZ_.get(), {level.get()});
-            if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
-                return OutOfOrder(errorText);
-            level = std::move(next);
+            if (!Advance(level, SeekOne(nextZ_.get(), {level.get()}), errorText)) return false;
         }
         return level ? true : Failed(errorText);
     }
@@ -144,13 +146,8 @@ private:
             zs < wanted.first ? std::int64_t{wanted.first} - zs
                               : (std::int64_t{1} << 32) - (std::int64_t{zs} - wanted.first);
         const std::int64_t bound = v <= INT64_MAX - step ? v + step - 1 : v;
-        sqlite3_stmt* st = nextZ_.get();
-        sqlite3_bind_int64(st, 1, bound);
-        Value result;
-        if (sqlite3_step(st) == SQLITE_ROW) result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
-        return result;
+        sqlite3_bind_int64(nextZ_.get(), 1, bound);
+        return StepOne(nextZ_.get());
     }
 
     SqliteStatement Prepare(const std::string& sql) {
@@ -162,13 +159,17 @@ private:
     // Whether a sorts after b in the index's (binary) order. A damaged index
     // can hand back a value that does not, and the seeks would never end.
     bool After(sqlite3_value* a, sqlite3_value* b) {
-        sqlite3_stmt* st = after_.get();
-        sqlite3_bind_value(st, 1, a);
-        sqlite3_bind_value(st, 2, b);
-        const bool after = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
-        return after;
+        const Value after = SeekOne(after_.get(), {a, b});
+        return after && sqlite3_value_int(after.get()) == 1;
+    }
+
+    // The next stored zoom value (null when the seek fails), or false when a
+    // damaged index gives one that does not come after the current one.
+    bool Advance(Value& level, Value next, std::string& errorText) {
+        if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
+            return OutOfOrder(errorText);
+        level = std::move(next);
+        return true;
     }
 
     static bool OutOfOrder(std::string& errorText) {

@@ -85,15 +85,12 @@ void MapRenderer::DrawCells(TileDatabase& store, TileDecoder& decoder, const Til
     const TileDatabase::ReadBatch reads(store);
     for (int y = grid.minY; y <= grid.maxY; ++y) {
         for (int x = grid.minX; x <= grid.maxX; ++x) {
-            const int cx = (x - grid.minX) * tw;
-            const int cy = (y - grid.minY) * th;
-            int ox = 0;
-            int oy = 0;
-            if (reuse && lastGrid.CellOffset(x, y, ox, oy)) {
-                CopyPixels(lastFrame->Image(), ox, oy, tw, th, image, cx, cy);
+            if (reuse && CopyFromLastFrame(grid, x, y, image)) {
                 ++reusedCount;
                 continue;
             }
+            const int cx = (x - grid.minX) * tw;
+            const int cy = (y - grid.minY) * th;
             const std::uint8_t* bytes = nullptr;
             std::int32_t count = 0;
             if (store.ReadTile(grid.zoom, x, y, bytes, count) &&
@@ -105,6 +102,15 @@ void MapRenderer::DrawCells(TileDatabase& store, TileDecoder& decoder, const Til
             }
         }
     }
+}
+
+bool MapRenderer::CopyFromLastFrame(const TileGrid& grid, int x, int y, QImage& image) const {
+    int ox = 0;
+    int oy = 0;
+    if (!lastGrid.CellOffset(x, y, ox, oy)) return false;
+    CopyPixels(lastFrame->Image(), ox, oy, grid.tileWidth, grid.tileHeight, image,
+               (x - grid.minX) * grid.tileWidth, (y - grid.minY) * grid.tileHeight);
+    return true;
 }
 
 void MapRenderer::ResetFrames() {

@@ -95,6 +95,8 @@ private:
                    bool reuse);
     void DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid,
                          QImage& image, bool reuse);
+    // Copies cell (x, y) of grid from the last frame when that frame holds it.
+    bool CopyFromLastFrame(const TileGrid& grid, int x, int y, QImage& image) const;
 
     FrameBuffer frameA;
     FrameBuffer frameB;

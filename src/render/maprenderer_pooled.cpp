@@ -78,15 +78,12 @@ void MapRenderer::DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, con
         std::size_t cell = 0;
         for (int y = grid.minY; y <= grid.maxY; ++y) {
             for (int x = grid.minX; x <= grid.maxX; ++x, ++cell) {
-                const int cx = (x - grid.minX) * tw;
-                const int cy = (y - grid.minY) * th;
-                int ox = 0;
-                int oy = 0;
-                if (reuse && lastGrid.CellOffset(x, y, ox, oy)) {
-                    CopyPixels(lastFrame->Image(), ox, oy, tw, th, image, cx, cy);
+                if (reuse && CopyFromLastFrame(grid, x, y, image)) {
                     cellState[cell] = kReused;
                     continue;
                 }
+                const int cx = (x - grid.minX) * tw;
+                const int cy = (y - grid.minY) * th;
                 const std::uint8_t* bytes = nullptr;
                 std::int32_t count = 0;
                 if (store.ReadTile(grid.zoom, x, y, bytes, count))

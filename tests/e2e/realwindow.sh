@@ -12,15 +12,9 @@ for tool in Xvfb xdotool sqlite3 sha256sum "$SHOTCHECK"; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not available"; exit 1; }
 done
 
-WORK=$(mktemp -d /tmp/corvalis-e2e-XXXXXX)
-XVFB_PID=""
-APP_PID=""
-cleanup() {
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/xsession.sh
+. "$(dirname "$0")/../../scripts/xsession.sh"
+begin_session corvalis-e2e
 
 fail() {
     echo "FAIL: $*"
@@ -42,22 +36,7 @@ sqlite3 -readonly "$FIXTURES/reference.mbtiles" \
 [ -s "$WORK/z0.png" ] || fail "no level-0 tile in the reference store"
 
 # A free display number; the X server writes its screen to $WORK/Xvfb_screen0.
-for n in $(seq 91 160); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -fbdir "$WORK" -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$XVFB_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
-        export DISPLAY=":$n"
-        break
-    fi
-    XVFB_PID=""
-done
-[ -n "$XVFB_PID" ] || fail "cannot start a virtual X server"
+start_xvfb 91 160 -fbdir "$WORK" || fail "cannot start a virtual X server"
 
 LOG="$WORK/bin/viewer.log"
 count() { grep -c -- "$1" "$LOG" 2>/dev/null || true; }

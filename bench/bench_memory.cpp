@@ -158,11 +158,12 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     if (result.valid) {
         const double added = result.peakBytes - result.baseBytes;
-        std::printf("\nmemory added by browsing / (two frames + view + 20 MB) = %.3f"
-                    "  (%.1f MiB of %.1f MiB; peak resident size %.1f MiB, %.1f MiB before"
-                    " opening the store)\n",
-                    added / result.budgetBytes, added / kMiB, result.budgetBytes / kMiB,
-                    result.peakBytes / kMiB, result.baseBytes / kMiB);
+        std::printf(
+            "\nmemory added by browsing / (two frames + view + 20 MB) = %.3f"
+            "  (%.1f MiB of %.1f MiB; peak resident size %.1f MiB, %.1f MiB before"
+            " opening the store)\n",
+            added / result.budgetBytes, added / kMiB, result.budgetBytes / kMiB,
+            result.peakBytes / kMiB, result.baseBytes / kMiB);
     }
     return 0;
 }

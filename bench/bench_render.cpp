@@ -133,14 +133,16 @@ void Paired(benchmark::State& state, Measured& measured, Baseline& baseline) {
 // one cell, or through the bare library decode into a plain buffer.
 class DrawTilePass {
 public:
-    explicit DrawTilePass(PhotoKind kind) : tiles_(SceneFor(kind).TileBytes()), side_(kind.tileSize) {
+    explicit DrawTilePass(PhotoKind kind)
+        : tiles_(SceneFor(kind).TileBytes()), side_(kind.tileSize) {
         if (!frame_.Resize(side_, side_)) std::abort();
     }
     bool Run() {
         bool ok = !tiles_.empty();
         for (const auto& tile : tiles_)
             ok = decoder_.DrawTile(&frame_.Image(), 0, 0, side_, side_, tile.data(),
-                                   static_cast<std::int64_t>(tile.size())) && ok;
+                                   static_cast<std::int64_t>(tile.size())) &&
+                 ok;
         return ok;
     }
 
@@ -154,13 +156,15 @@ private:
 class BarePass {
 public:
     explicit BarePass(PhotoKind kind)
-        : tiles_(SceneFor(kind).TileBytes()), kind_(kind),
+        : tiles_(SceneFor(kind).TileBytes()),
+          kind_(kind),
           pixels_(static_cast<std::size_t>(kind.tileSize) * kind.tileSize * 3) {}
     bool Run() {
         bool ok = !tiles_.empty();
         for (const auto& tile : tiles_)
             ok = bare_.Decode(kind_.format, tile.data(), static_cast<std::int32_t>(tile.size()),
-                              pixels_.data(), kind_.tileSize * 3, kind_.tileSize, kind_.tileSize) && ok;
+                              pixels_.data(), kind_.tileSize * 3, kind_.tileSize, kind_.tileSize) &&
+                 ok;
         return ok;
     }
 
@@ -176,7 +180,8 @@ private:
 // scales on this machine, the ceiling for the renderer's decode threads.
 class ParallelBarePass {
 public:
-    ParallelBarePass(PhotoKind kind, int threads) : tiles_(SceneFor(kind).TileBytes()), kind_(kind) {
+    ParallelBarePass(PhotoKind kind, int threads)
+        : tiles_(SceneFor(kind).TileBytes()), kind_(kind) {
         for (int i = 0; i < threads; ++i) shares_.push_back(std::make_unique<Share>(kind));
     }
     bool Run() {
@@ -187,8 +192,9 @@ public:
             for (std::size_t t = i; t < tiles_.size(); t += n)
                 share.ok = share.bare.Decode(kind_.format, tiles_[t].data(),
                                              static_cast<std::int32_t>(tiles_[t].size()),
-                                             share.pixels.data(), kind_.tileSize * 3, kind_.tileSize,
-                                             kind_.tileSize) && share.ok;
+                                             share.pixels.data(), kind_.tileSize * 3,
+                                             kind_.tileSize, kind_.tileSize) &&
+                           share.ok;
         };
         std::vector<std::thread> threads;
         for (std::size_t i = 1; i < n; ++i) threads.emplace_back(work, i);
@@ -289,7 +295,8 @@ void Repeat(benchmark::State& state) {
         pass.Run();
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(state.iterations() * benchsupport::kViewWidth * benchsupport::kViewHeight * 3);
+    state.SetBytesProcessed(state.iterations() * benchsupport::kViewWidth *
+                            benchsupport::kViewHeight * 3);
 }
 
 void PairedPresent(benchmark::State& state) {
@@ -344,7 +351,8 @@ int main(int argc, char** argv) {
     }
     add("rowcopy/1920x1080", Repeat<RowCopyPass>)->Unit(benchmark::kMicrosecond);
     add("PresentFrame/1920x1080", Repeat<PresentPass>)->Unit(benchmark::kMicrosecond);
-    addPaired("paired/1920x1080/PresentFrame-vs-rowcopy", PairedPresent)->Unit(benchmark::kMicrosecond);
+    addPaired("paired/1920x1080/PresentFrame-vs-rowcopy", PairedPresent)
+        ->Unit(benchmark::kMicrosecond);
     pairs.emplace_back("PresentFrame/1920x1080/real_time", "rowcopy/1920x1080/real_time");
     // Repetitions in random order, so that a change in the machine's load
     // falls on measured and baseline runs alike (a later flag overrides).

@@ -18,7 +18,8 @@ namespace {
 class Scratch {
 public:
     Scratch() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "corvalis-bench-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "corvalis-bench-XXXXXX").string();
         dir_ = mkdtemp(tmpl.data());
     }
     ~Scratch() {
@@ -76,8 +77,9 @@ void BM_OpenLiteralQuery(benchmark::State& state) {
     for (auto _ : state) {
         sqlite3* db = nullptr;
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_exec(db, "PRAGMA cache_size=-32000; PRAGMA mmap_size=268435456; PRAGMA temp_store=MEMORY;",
-                     nullptr, nullptr, nullptr);
+        sqlite3_exec(
+            db, "PRAGMA cache_size=-32000; PRAGMA mmap_size=268435456; PRAGMA temp_store=MEMORY;",
+            nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db,
                            "select zoom_level, min(tile_column), max(tile_column), min(tile_row), "
@@ -101,7 +103,8 @@ void BM_ReadTileRandom(benchmark::State& state) {
     for (auto _ : state) {
         const std::uint8_t* data = nullptr;
         std::int32_t count = 0;
-        benchmark::DoNotOptimize(db.ReadTile(z, static_cast<int>(rng() % n), static_cast<int>(rng() % n), data, count));
+        benchmark::DoNotOptimize(
+            db.ReadTile(z, static_cast<int>(rng() % n), static_cast<int>(rng() % n), data, count));
     }
 }
 
@@ -124,14 +127,23 @@ void BM_ReadTileWindow(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OpenWithSeeks)->Arg(100'000)->Arg(1'000'000)->Arg(4'000'000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OpenLiteralQuery)->Arg(100'000)->Arg(1'000'000)->Arg(4'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenWithSeeks)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Arg(4'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenLiteralQuery)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Arg(4'000'000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadTileRandom)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadTileWindow)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const char* rows : {"100000", "1000000", "4000000"})
-        pairs.emplace_back(std::string("BM_OpenWithSeeks/") + rows, std::string("BM_OpenLiteralQuery/") + rows);
+        pairs.emplace_back(std::string("BM_OpenWithSeeks/") + rows,
+                           std::string("BM_OpenLiteralQuery/") + rows);
     return benchsupport::RunWithRatios(argc, argv, pairs);
 }

@@ -20,7 +20,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // Each pair: (measured, baseline) run names, as Google Benchmark prints them
     // but without "/repeats:N" or "/min_time:S".
-    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs) : pairs_(std::move(pairs)) {}
+    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs)
+        : pairs_(std::move(pairs)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
@@ -74,7 +75,8 @@ private:
 };
 
 // Runs the registered benchmarks with the ratio reporter.
-inline int RunWithRatios(int argc, char** argv, std::vector<std::pair<std::string, std::string>> pairs) {
+inline int RunWithRatios(int argc, char** argv,
+                         std::vector<std::pair<std::string, std::string>> pairs) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter(std::move(pairs));
     benchmark::RunSpecifiedBenchmarks(&reporter);

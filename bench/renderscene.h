@@ -36,7 +36,8 @@ struct Scene {
     explicit Scene(const PhotoKind& kind) {
         std::string error;
         if (!store.Open(PhotoStorePath(kind), error)) {
-            std::fprintf(stderr, "cannot open the %s store: %s\n", kind.Name().c_str(), error.c_str());
+            std::fprintf(stderr, "cannot open the %s store: %s\n", kind.Name().c_str(),
+                         error.c_str());
             std::abort();
         }
         viewport.SetViewSize(kViewWidth, kViewHeight);
@@ -56,7 +57,8 @@ struct Scene {
             for (int x = grid.minX; x <= grid.maxX; ++x) {
                 const std::uint8_t* data = nullptr;
                 std::int32_t count = 0;
-                if (store.ReadTile(grid.zoom, x, y, data, count)) out.emplace_back(data, data + count);
+                if (store.ReadTile(grid.zoom, x, y, data, count))
+                    out.emplace_back(data, data + count);
             }
         return out;
     }
@@ -78,8 +80,8 @@ public:
     bool Decode(PhotoFormat format, const std::uint8_t* bytes, std::int32_t count,
                 std::uint8_t* first, std::ptrdiff_t pitch, int width, int height) {
         if (format == PhotoFormat::Jpeg)
-            return tjDecompress2(jpeg_.get(), bytes, static_cast<unsigned long>(count), first, width,
-                                 static_cast<int>(pitch), height, TJPF_RGB,
+            return tjDecompress2(jpeg_.get(), bytes, static_cast<unsigned long>(count), first,
+                                 width, static_cast<int>(pitch), height, TJPF_RGB,
                                  TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE) == 0;
         std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
         if (!ctx || spng_set_png_buffer(ctx.get(), bytes, static_cast<std::size_t>(count)) != 0)

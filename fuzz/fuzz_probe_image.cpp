@@ -9,11 +9,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::int32_t width = -1;
     std::int32_t height = -1;
-    const bool known = corvalis::ProbeImageSize(data, static_cast<std::int64_t>(size), width, height);
+    const bool known =
+        corvalis::ProbeImageSize(data, static_cast<std::int64_t>(size), width, height);
     if (known) {
         // WebP headers carry 14 bits per side; PNG and JPEG are held to 8191.
         FUZZ_CHECK(width >= 1 && width <= 16384 && height >= 1 && height <= 16384);
-        const bool pngOrJpeg = (data[0] == 0x89 && data[1] == 0x50) || (data[0] == 0xFF && data[1] == 0xD8);
+        const bool pngOrJpeg =
+            (data[0] == 0x89 && data[1] == 0x50) || (data[0] == 0xFF && data[1] == 0xD8);
         if (pngOrJpeg) FUZZ_CHECK(width <= 8191 && height <= 8191);
     }
     // A shorter count over the same bytes must not read past it: the prefix is

@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!opened) {
         // A sidecar that places no level, or one whose last tile falls past
         // the int range, refuses the store.
-        FUZZ_CHECK(error == "the tiles table is empty." || error == "tile extent too large to display.");
+        FUZZ_CHECK(error == "the tiles table is empty." ||
+                   error == "tile extent too large to display.");
         FUZZ_CHECK(!db.isOpen());
         return 0;
     }

@@ -25,11 +25,12 @@ namespace fs = std::filesystem;
 
 const char* const kStoreNames[] = {"s.mbtiles", "s.db", "s.sqlitedb", "s.oruxmapsimages.db"};
 
-const char* const kOpenErrors[] = {
-    "this file has no 'tiles' table.", "'tiles' table has neither 'tile_data' nor 'image' column.",
-    "the tiles table is empty.", "no usable zoom level found.", "tile extent too large to display."};
-const char* const kOpenErrorPrefixes[] = {"cannot open database: ", "cannot query tile extents: ",
-                                          "cannot prepare tile query: "};
+const char* const kOpenErrors[] = {"this file has no 'tiles' table.",
+                                   "'tiles' table has neither 'tile_data' nor 'image' column.",
+                                   "the tiles table is empty.", "no usable zoom level found.",
+                                   "tile extent too large to display."};
+const char* const kOpenErrorPrefixes[] = {
+    "cannot open database: ", "cannot query tile extents: ", "cannot prepare tile query: "};
 
 bool KnownError(const std::string& e) {
     for (const char* text : kOpenErrors)
@@ -53,7 +54,8 @@ void TouchBytes(const std::uint8_t* bytes, std::int32_t count) {
 void ReadAt(corvalis::TileDatabase& db, std::int32_t z, std::int64_t x, std::int64_t y) {
     const std::uint8_t* bytes = nullptr;
     std::int32_t count = -1;
-    const bool found = db.ReadTile(z, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), bytes, count);
+    const bool found =
+        db.ReadTile(z, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), bytes, count);
     FUZZ_CHECK(found == (bytes != nullptr));
     FUZZ_CHECK(found ? count >= 1 : count == 0);
     if (!found) return;
@@ -114,25 +116,29 @@ void CompareExtentWays(const fs::path& store) {
         const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
         if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) return;
     }
-    const corvalis::TileColumns layouts[] = {{"zoom_level", "tile_column", "tile_row"}, {"z", "x", "y"}};
+    const corvalis::TileColumns layouts[] = {{"zoom_level", "tile_column", "tile_row"},
+                                             {"z", "x", "y"}};
     for (const corvalis::TileColumns& c : layouts) {
         if (!corvalis::InspectTileIndexes(db.get(), c).zoomColumnLeading) continue;
-        const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" + c.column +
-                                "), min(" + c.row + "), max(" + c.row + ") from tiles group by " + c.zoom;
+        const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" +
+                                c.column + "), min(" + c.row + "), max(" + c.row +
+                                ") from tiles group by " + c.zoom;
         auto grouped = corvalis::PrepareStatement(db.get(), sql.c_str());
         if (!grouped) continue;
         std::vector<ExtentRow> expected;
         int step = SQLITE_ROW;
         while ((step = sqlite3_step(grouped.get())) == SQLITE_ROW)
-            expected.push_back({sqlite3_column_int(grouped.get(), 0), sqlite3_column_int(grouped.get(), 1),
-                                sqlite3_column_int(grouped.get(), 2), sqlite3_column_int(grouped.get(), 3),
-                                sqlite3_column_int(grouped.get(), 4)});
+            expected.push_back(
+                {sqlite3_column_int(grouped.get(), 0), sqlite3_column_int(grouped.get(), 1),
+                 sqlite3_column_int(grouped.get(), 2), sqlite3_column_int(grouped.get(), 3),
+                 sqlite3_column_int(grouped.get(), 4)});
         if (step != SQLITE_DONE) continue;
         std::vector<ExtentRow> found;
         std::string error;
         const bool ran = corvalis::SeekZoomExtents(
             db.get(), c, corvalis::StoredZoomFilter{},
-            [&](std::int32_t zs, std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1) {
+            [&](std::int32_t zs, std::int32_t x0, std::int32_t x1, std::int32_t y0,
+                std::int32_t y1) {
                 found.push_back({zs, x0, x1, y0, y1});
             },
             error);
@@ -184,7 +190,8 @@ void FileMode(const std::uint8_t* data, std::size_t size) {
     // companions (empty log) beside a file whose header asks for WAL.
     FUZZ_CHECK(fs::last_write_time(store) == before);
     const std::vector<std::uint8_t> after = ReadAll(store);
-    FUZZ_CHECK(after.size() == size - 1 && (size == 1 || std::memcmp(after.data(), data + 1, size - 1) == 0));
+    FUZZ_CHECK(after.size() == size - 1 &&
+               (size == 1 || std::memcmp(after.data(), data + 1, size - 1) == 0));
     const bool walHeader = size - 1 >= 20 && (data[1 + 18] == 2 || data[1 + 19] == 2);
     for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
@@ -201,7 +208,9 @@ void FileMode(const std::uint8_t* data, std::size_t size) {
 
 const char* const kKeys[] = {"name", "format", "bounds", "scheme", "minzoom", "maxzoom", "other"};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string LowerAll(std::string s) {
     for (char& c : s) c = Lower(c);
     return s;
@@ -213,7 +222,9 @@ std::string Trimmed(const std::string& s) {
     return s.substr(a, b - a);
 }
 // The C library's atol on the text up to its first NUL (glibc saturates).
-long CAtol(const std::string& s) { return std::strtol(s.c_str(), nullptr, 10); }
+long CAtol(const std::string& s) {
+    return std::strtol(s.c_str(), nullptr, 10);
+}
 
 struct Row {
     std::string key, value;
@@ -250,12 +261,19 @@ void MetadataMode(const std::uint8_t* data, std::size_t size) {
         w.Tile(2, 3, 0, testsupport::Blob(2, 3, 0));
         w.Tile(4, 5, 6, testsupport::Blob(4, 5, 6));
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(w.db(), "INSERT INTO metadata (name, value) VALUES (?1, ?2);", -1, &st, nullptr);
+        sqlite3_prepare_v2(w.db(), "INSERT INTO metadata (name, value) VALUES (?1, ?2);", -1, &st,
+                           nullptr);
         for (const Row& r : rows) {
-            if (r.keyNull) sqlite3_bind_null(st, 1);
-            else sqlite3_bind_text(st, 1, r.key.data(), static_cast<int>(r.key.size()), SQLITE_STATIC);
-            if (r.valueNull) sqlite3_bind_null(st, 2);
-            else sqlite3_bind_text(st, 2, r.value.data(), static_cast<int>(r.value.size()), SQLITE_STATIC);
+            if (r.keyNull)
+                sqlite3_bind_null(st, 1);
+            else
+                sqlite3_bind_text(st, 1, r.key.data(), static_cast<int>(r.key.size()),
+                                  SQLITE_STATIC);
+            if (r.valueNull)
+                sqlite3_bind_null(st, 2);
+            else
+                sqlite3_bind_text(st, 2, r.value.data(), static_cast<int>(r.value.size()),
+                                  SQLITE_STATIC);
             sqlite3_step(st);
             sqlite3_reset(st);
         }

@@ -22,10 +22,10 @@ struct Cell {
     int x, y, w, h;
 };
 // Exact fits, stretches either way, clipping at every edge, degenerate sizes.
-constexpr Cell kCells[] = {{0, 0, 256, 256},   {20, 10, 256, 256}, {-30, -40, 256, 256},
-                           {100, 100, 256, 256}, {5, 5, 64, 64},   {0, 0, 300, 280},
-                           {10, 10, 1, 1},      {50, 60, 0, 0},    {290, 270, 512, 512},
-                           {-300, 0, 256, 256}, {7, 9, 17, 255},   {0, 0, 8, 8}};
+constexpr Cell kCells[] = {{0, 0, 256, 256},     {20, 10, 256, 256}, {-30, -40, 256, 256},
+                           {100, 100, 256, 256}, {5, 5, 64, 64},     {0, 0, 300, 280},
+                           {10, 10, 1, 1},       {50, 60, 0, 0},     {290, 270, 512, 512},
+                           {-300, 0, 256, 256},  {7, 9, 17, 255},    {0, 0, 8, 8}};
 
 std::vector<std::uint8_t> frameBytes(static_cast<std::size_t>(kPitch) * kFrameHeight);
 std::vector<std::uint8_t> original;

@@ -44,10 +44,12 @@ void CheckGrid(const MapViewport& vp, int factor) {
     FUZZ_CHECK(std::int64_t{g.originY} == (std::int64_t{g.minY} - e.minY) * g.tileHeight);
     // The block holds every content pixel the view shows.
     FUZZ_CHECK(g.originX <= vp.ScrollX() && g.originY <= vp.ScrollY());
-    FUZZ_CHECK(std::int64_t{g.originX} + g.pixelWidth >=
-               std::min<std::int64_t>(vp.ContentWidth(), std::int64_t{vp.ScrollX()} + vp.ViewWidth()));
-    FUZZ_CHECK(std::int64_t{g.originY} + g.pixelHeight >=
-               std::min<std::int64_t>(vp.ContentHeight(), std::int64_t{vp.ScrollY()} + vp.ViewHeight()));
+    FUZZ_CHECK(
+        std::int64_t{g.originX} + g.pixelWidth >=
+        std::min<std::int64_t>(vp.ContentWidth(), std::int64_t{vp.ScrollX()} + vp.ViewWidth()));
+    FUZZ_CHECK(
+        std::int64_t{g.originY} + g.pixelHeight >=
+        std::min<std::int64_t>(vp.ContentHeight(), std::int64_t{vp.ScrollY()} + vp.ViewHeight()));
     FUZZ_CHECK(std::int64_t{g.originX} + g.pixelWidth <= vp.ContentWidth());
     FUZZ_CHECK(std::int64_t{g.originY} + g.pixelHeight <= vp.ContentHeight());
     FUZZ_CHECK(g.Covers(g));
@@ -102,7 +104,8 @@ void CheckViewport(const MapViewport& vp, const TileDatabase& db, FuzzedDataProv
         FUZZ_CHECK(bx >= 0 && bx < cw && by >= 0 && by < ch);
         // Inside the world the longitude leads back to the same pixel; columns
         // past the world's edge wrap around it.
-        if (x0 >= 0 && std::int64_t{x1} < (std::int64_t{1} << z)) FUZZ_CHECK(std::abs(std::int64_t{bx} - cx) <= 1);
+        if (x0 >= 0 && std::int64_t{x1} < (std::int64_t{1} << z))
+            FUZZ_CHECK(std::abs(std::int64_t{bx} - cx) <= 1);
     }
     const double lon = in.ConsumeFloatingPoint<double>();
     const double lat = in.ConsumeFloatingPoint<double>();
@@ -143,15 +146,22 @@ void RunOperations(MapViewport& vp, TileDatabase& db, FuzzedDataProvider& in) {
             case 4: vp.ZoomIn(); break;
             case 5: vp.ZoomOut(); break;
             case 6: {
-                const bool moved = vp.CenterOnContent(in.ConsumeIntegral<int>(), in.ConsumeIntegral<int>());
+                const bool moved =
+                    vp.CenterOnContent(in.ConsumeIntegral<int>(), in.ConsumeIntegral<int>());
                 FUZZ_CHECK(moved == (vp.ScrollX() != oldX || vp.ScrollY() != oldY));
                 break;
             }
-            case 7: vp.CenterOnLonLat(in.ConsumeFloatingPoint<double>(), in.ConsumeFloatingPoint<double>()); break;
+            case 7:
+                vp.CenterOnLonLat(in.ConsumeFloatingPoint<double>(),
+                                  in.ConsumeFloatingPoint<double>());
+                break;
             case 8: vp.AttachStore(&db); break;
             case 9: vp.AttachStore(nullptr); break;
             case 10: vp.SetZoom(in.ConsumeIntegral<int>(), in.ConsumeBool()); break;
-            default: vp.SetViewSize(in.ConsumeIntegralInRange<int>(-2, 4096), in.ConsumeIntegralInRange<int>(-2, 4096)); break;
+            default:
+                vp.SetViewSize(in.ConsumeIntegralInRange<int>(-2, 4096),
+                               in.ConsumeIntegralInRange<int>(-2, 4096));
+                break;
         }
         CheckViewport(vp, db, in);
     }
@@ -172,7 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Mostly inside the world; sometimes anything a file can hold.
         const bool wild = in.ConsumeIntegralInRange<int>(0, 15) == 0;
         auto pick = [&] {
-            return wild ? in.ConsumeIntegral<std::int64_t>() : in.ConsumeIntegralInRange<std::int64_t>(0, last);
+            return wild ? in.ConsumeIntegral<std::int64_t>()
+                        : in.ConsumeIntegralInRange<std::int64_t>(0, last);
         };
         l.x0 = pick(), l.x1 = pick(), l.y0 = pick(), l.y1 = pick();
         list.push_back(l);
@@ -189,7 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         };
         for (const Level& l : list) {
             tile(l.z, std::min(l.x0, l.x1), std::min(l.y0, l.y1),
-                 testsupport::PngHeader(static_cast<std::uint32_t>(tileW), static_cast<std::uint32_t>(tileH)));
+                 testsupport::PngHeader(static_cast<std::uint32_t>(tileW),
+                                        static_cast<std::uint32_t>(tileH)));
             tile(l.z, std::max(l.x0, l.x1), std::max(l.y0, l.y1), testsupport::Blob(l.z, 0, 0));
         }
         w.Exec("COMMIT;");

@@ -32,7 +32,8 @@ void Seed(const std::string& target, const Bytes& bytes) {
     const fs::path dir = out / target;
     fs::create_directories(dir);
     std::ofstream(dir / ("seed-" + std::to_string(++counter)), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes ReadFile(const fs::path& p) {
@@ -44,7 +45,8 @@ QImage Picture(int w, int h, QImage::Format format) {
     QImage img(w, h, QImage::Format_ARGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, qRgba(x * 255 / w, y * 255 / h, (x ^ y) & 255, x < w / 2 ? 255 : 96));
+            img.setPixel(x, y,
+                         qRgba(x * 255 / w, y * 255 / h, (x ^ y) & 255, x < w / 2 ? 255 : 96));
     return img.convertToFormat(format);
 }
 
@@ -154,8 +156,9 @@ void StoreSeeds(const std::vector<Tile>& tiles) {
         Layout layout;
         int kind;
     };
-    for (const Case& c : {Case{0, Layout::MBTiles, 0}, Case{0, Layout::MBTiles, 1}, Case{1, Layout::Xyz, 2},
-                          Case{2, Layout::Xyz, 2}, Case{3, Layout::Xyz, 3}}) {
+    for (const Case& c :
+         {Case{0, Layout::MBTiles, 0}, Case{0, Layout::MBTiles, 1}, Case{1, Layout::Xyz, 2},
+          Case{2, Layout::Xyz, 2}, Case{3, Layout::Xyz, 3}}) {
         Bytes b = {c.nameIndex};
         const Bytes file = StoreFile("seed.db", c.layout, tiles, c.kind);
         b.insert(b.end(), file.begin(), file.end());
@@ -178,9 +181,16 @@ void StoreSeeds(const std::vector<Tile>& tiles) {
         return e + "\\n";
     };
     const std::vector<std::vector<Row>> sets = {
-        {{0, "", "Seed store"}, {1, "", "PNG"}, {2, "", "-180,-85.0511,180,85.0511"}, {3, "", " XYZ "}},
+        {{0, "", "Seed store"},
+         {1, "", "PNG"},
+         {2, "", "-180,-85.0511,180,85.0511"},
+         {3, "", " XYZ "}},
         {{4, "", "2"}, {5, "", "9"}, {3, "", "tms"}, {2, "", "10 ,20,30,40"}},
-        {{4, "", "abc"}, {5, "", "  +3x"}, {0, "", "   "}, {-1, "NAME", "upper"}, {2, "", "1,2,3,4"}},
+        {{4, "", "abc"},
+         {5, "", "  +3x"},
+         {0, "", "   "},
+         {-1, "NAME", "upper"},
+         {2, "", "1,2,3,4"}},
         {{4, "", "7"}, {6, "", "x"}, {-1, "bounds ", "-1,-1,1,1"}},
     };
     for (const auto& rows : sets) {
@@ -211,7 +221,8 @@ public:
         const std::uint64_t offset = static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(lo);
         int bytes = 0;
         while (bytes < 8 && (range >> (bytes * 8)) > 0) ++bytes;
-        for (int i = bytes - 1; i >= 0; --i) consumed.push_back(static_cast<std::uint8_t>(offset >> (i * 8)));
+        for (int i = bytes - 1; i >= 0; --i)
+            consumed.push_back(static_cast<std::uint8_t>(offset >> (i * 8)));
     }
     void Int32(int v) { Int(v, INT_MIN, INT_MAX); }
     void Bool(bool v) { consumed.push_back(v ? 1 : 0); }
@@ -251,7 +262,8 @@ void ViewportSeeds() {
         return s.Data();
     };
     const std::int64_t top = INT_MAX;
-    Seed("fuzz_viewport", script(256, {{0, 0, 0, 0, 0}, {1, 0, 1, 0, 1}, {3, 0, 7, 0, 7}}, 800, 600));
+    Seed("fuzz_viewport",
+         script(256, {{0, 0, 0, 0, 0}, {1, 0, 1, 0, 1}, {3, 0, 7, 0, 7}}, 800, 600));
     Seed("fuzz_viewport", script(8191, {{31, top, top, top, top}, {30, 0, 0, 0, 0}}, 1, 1));
     Seed("fuzz_viewport", script(1, {{31, 0, top - 1, 5, 5}}, INT_MAX, 3));
     Seed("fuzz_viewport", script(8191, {{18, 0, 262175, 0, 262175}, {2, 1, 2, 1, 2}}, 1920, 1080));

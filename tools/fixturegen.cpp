@@ -19,11 +19,11 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::Layout;
-using testsupport::StoreWriter;
 using testsupport::EncodeImage;
+using testsupport::Layout;
 using testsupport::LoadWorld;
 using testsupport::RenderEarthTile;
+using testsupport::StoreWriter;
 
 using TileKey = std::tuple<int, int, int>;
 using TileSet = std::map<TileKey, Bytes>;
@@ -35,7 +35,8 @@ TileSet RenderWorld(const QImage& world, int z0, int z1, const char* format, int
         const int n = 1 << z;
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x)
-                tiles[{z, x, y}] = EncodeImage(RenderEarthTile(world, z, x, y, 256), format, quality);
+                tiles[{z, x, y}] =
+                    EncodeImage(RenderEarthTile(world, z, x, y, 256), format, quality);
     }
     return tiles;
 }
@@ -55,7 +56,9 @@ void WriteMbtiles(const std::string& path, const TileSet& tiles,
 // An Orux local grid: level 2 covers world columns and rows 1..2, level 3 1..6,
 // each stored from local 0,0 and placed by the sidecar.
 void WriteOrux(const std::string& dbPath, const std::string& ommPath, const TileSet& reference) {
-    struct Level { int z, first, last; };
+    struct Level {
+        int z, first, last;
+    };
     const Level levels[] = {{2, 1, 2}, {3, 1, 6}};
     StoreWriter w(dbPath, Layout::Xyz, false);
     w.Exec("BEGIN;");
@@ -84,14 +87,20 @@ int main(int argc, char** argv) {
 
     const TileSet reference = RenderWorld(world, 0, 3, "PNG", -1);
     WriteMbtiles((out / "reference.mbtiles").string(), reference,
-                 {{"name", "Reference world"}, {"format", "png"}, {"bounds", "-180,-85,180,85"},
-                  {"minzoom", "0"}, {"maxzoom", "3"}});
+                 {{"name", "Reference world"},
+                  {"format", "png"},
+                  {"bounds", "-180,-85,180,85"},
+                  {"minzoom", "0"},
+                  {"maxzoom", "3"}});
     WriteOrux((out / "test_orux.db").string(), (out / "test_orux.omm").string(), reference);
 
     const TileSet sample = RenderWorld(world, 0, 4, "JPG", 88);
     WriteMbtiles((out / "sample.mbtiles").string(), sample,
-                 {{"name", "Earth sample"}, {"format", "jpg"},
-                  {"bounds", "-180,-85.0511,180,85.0511"}, {"minzoom", "0"}, {"maxzoom", "4"},
+                 {{"name", "Earth sample"},
+                  {"format", "jpg"},
+                  {"bounds", "-180,-85.0511,180,85.0511"},
+                  {"minzoom", "0"},
+                  {"maxzoom", "4"},
                   {"description", "Blue-marble style picture of the Earth in Web Mercator"}});
     std::printf("fixturegen: stores written to %s\n", out.string().c_str());
     return 0;

@@ -18,10 +18,22 @@ constexpr std::uint8_t kLightGrey = 7;
 
 // The classic 16-colour palette as red, green, blue.
 constexpr std::array<std::array<std::uint8_t, 3>, 16> kPalette = {{
-    {0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0},
-    {0, 0, 128}, {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-    {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-    {0, 0, 255}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    {0, 0, 0},
+    {128, 0, 0},
+    {0, 128, 0},
+    {128, 128, 0},
+    {0, 0, 128},
+    {128, 0, 128},
+    {0, 128, 128},
+    {192, 192, 192},
+    {128, 128, 128},
+    {255, 0, 0},
+    {0, 255, 0},
+    {255, 255, 0},
+    {0, 0, 255},
+    {255, 0, 255},
+    {0, 255, 255},
+    {255, 255, 255},
 }};
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -35,8 +47,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 }
 
 std::uint8_t ColourAt(int x, int y) {
-    const bool frame = y < kTopDepth || x < kSideDepth || x >= kSize - kSideDepth ||
-                       y >= kSize - kSideDepth;
+    const bool frame =
+        y < kTopDepth || x < kSideDepth || x >= kSize - kSideDepth || y >= kSize - kSideDepth;
     return frame ? kLightGrey : kWhite;
 }
 

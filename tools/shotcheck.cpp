@@ -47,9 +47,8 @@ QImage ReadXwd(const QByteArray& data) {
     for (int i = 0; i < kHeaderWords; ++i)
         h[i] = big ? ReadBig(bytes + 4 * i) : ReadLittle(bytes + 4 * i);
     if (h[1] != 7 || h[2] != 2) return {};
-    const std::uint32_t width = h[4], height = h[5], byteOrder = h[7], bpp = h[11],
-                        pitch = h[12], redMask = h[14], greenMask = h[15], blueMask = h[16],
-                        ncolors = h[19];
+    const std::uint32_t width = h[4], height = h[5], byteOrder = h[7], bpp = h[11], pitch = h[12],
+                        redMask = h[14], greenMask = h[15], blueMask = h[16], ncolors = h[19];
     if ((bpp != 32 && bpp != 24) || width == 0 || height == 0 || width > 32768 || height > 32768)
         return {};
     const std::uint64_t offset = std::uint64_t{h[0]} + std::uint64_t{ncolors} * 12;
@@ -83,7 +82,9 @@ QImage Load(const char* path) {
     return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB888);
 }
 
-int Int(const char* text) { return std::stoi(text); }
+int Int(const char* text) {
+    return std::stoi(text);
+}
 
 bool Same(const QImage& a, int ax, int ay, const QImage& b, int bx, int by) {
     if (!a.valid(ax, ay) || !b.valid(bx, by)) return false;

@@ -32,9 +32,15 @@ void TImageBox::paintEvent(QPaintEvent*) {
     painter.drawImage(QPointF(0.0, 0.0), *picture);
 }
 
-void TImageBox::mousePressEvent(QMouseEvent* event) { Fire(OnMouseDown, event); }
-void TImageBox::mouseMoveEvent(QMouseEvent* event) { Fire(OnMouseMove, event); }
-void TImageBox::mouseReleaseEvent(QMouseEvent* event) { Fire(OnMouseUp, event); }
+void TImageBox::mousePressEvent(QMouseEvent* event) {
+    Fire(OnMouseDown, event);
+}
+void TImageBox::mouseMoveEvent(QMouseEvent* event) {
+    Fire(OnMouseMove, event);
+}
+void TImageBox::mouseReleaseEvent(QMouseEvent* event) {
+    Fire(OnMouseUp, event);
+}
 
 TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) {}
 
@@ -44,9 +50,15 @@ void TPaintBox::paintEvent(QPaintEvent*) {
     OnPaint(painter);
 }
 
-void TPaintBox::mousePressEvent(QMouseEvent* event) { Fire(OnMouseDown, event); }
-void TPaintBox::mouseMoveEvent(QMouseEvent* event) { Fire(OnMouseMove, event); }
-void TPaintBox::mouseReleaseEvent(QMouseEvent* event) { Fire(OnMouseUp, event); }
+void TPaintBox::mousePressEvent(QMouseEvent* event) {
+    Fire(OnMouseDown, event);
+}
+void TPaintBox::mouseMoveEvent(QMouseEvent* event) {
+    Fire(OnMouseMove, event);
+}
+void TPaintBox::mouseReleaseEvent(QMouseEvent* event) {
+    Fire(OnMouseUp, event);
+}
 
 // A double click reports itself (left button only) and then the press that it
 // also is (any button).

@@ -25,7 +25,8 @@ void ReportCheck(bool pass, const std::string& label, int& failures) {
     if (!pass) ++failures;
 }
 
-std::unique_ptr<TileDatabase> OpenStoreObject(const std::string& path, bool& ok, std::string& errorText) {
+std::unique_ptr<TileDatabase> OpenStoreObject(const std::string& path, bool& ok,
+                                              std::string& errorText) {
     auto store = std::make_unique<TileDatabase>();
     ok = store->Open(path, errorText);
     return store;
@@ -49,10 +50,10 @@ void StoreChecks(TileDatabase& db, int& failures) {
 
     double west = 0.0, south = 0.0, east = 0.0, north = 0.0;
     ReportCheck(db.GetBounds(west, south, east, north), "bounds parsed", failures);
-    ReportCheck(std::fabs(west + 180) < 0.001 && std::fabs(east - 180) < 0.001, "bounds lon == +-180",
-                failures);
-    ReportCheck(std::fabs(north - 85) < 0.001 && std::fabs(south + 85) < 0.001, "bounds lat == +-85",
-                failures);
+    ReportCheck(std::fabs(west + 180) < 0.001 && std::fabs(east - 180) < 0.001,
+                "bounds lon == +-180", failures);
+    ReportCheck(std::fabs(north - 85) < 0.001 && std::fabs(south + 85) < 0.001,
+                "bounds lat == +-85", failures);
 
     for (int z = db.minZoom(); z <= db.maxZoom(); ++z) {
         const std::int64_t m64 = (std::int64_t{1} << (z & 63)) - 1;
@@ -68,8 +69,8 @@ void StoreChecks(TileDatabase& db, int& failures) {
         const std::uint8_t* data = nullptr;
         std::int32_t count = 0;
         const bool ok = db.ReadTile(1, r[0], r[1], data, count);
-        ReportCheck(ok && count > 100, Format("z1 tile (x=%d,y=%d) fetched, %d bytes", r[0], r[1], count),
-                    failures);
+        ReportCheck(ok && count > 100,
+                    Format("z1 tile (x=%d,y=%d) fetched, %d bytes", r[0], r[1], count), failures);
     }
     const std::uint8_t* data = nullptr;
     std::int32_t count = 0;
@@ -85,13 +86,16 @@ void OruxChecks(const std::string& referencePath, const std::string& oruxPath, i
     ReportCheck(orux->localGrid(), "orux detected as local grid", failures);
     ReportCheck(!orux->geoUnknown(), "orux sidecar .omm found", failures);
 
-    struct Level { int z, first, last; };
+    struct Level {
+        int z, first, last;
+    };
     for (const Level& l : {Level{2, 1, 2}, Level{3, 1, 6}}) {
         int minX = 0, maxX = 0, minY = 0, maxY = 0;
         const bool found = orux->GetZoomExtent(l.z, minX, maxX, minY, maxY);
-        ReportCheck(found && minX == l.first && maxX == l.last && minY == l.first && maxY == l.last,
-                    Format("orux z%d extent shifted -> x %d..%d y %d..%d", l.z, minX, maxX, minY, maxY),
-                    failures);
+        ReportCheck(
+            found && minX == l.first && maxX == l.last && minY == l.first && maxY == l.last,
+            Format("orux z%d extent shifted -> x %d..%d y %d..%d", l.z, minX, maxX, minY, maxY),
+            failures);
     }
 
     auto reference = OpenStoreObject(referencePath, ok, errorText);
@@ -115,7 +119,8 @@ void ProjectionChecks(const std::string& path, int& failures) {
 
     double lon = 0.0, lat = 0.0;
     vp.ContentToLonLat(128, 128, lon, lat);
-    ReportCheck(std::fabs(lon) < 0.001 && std::fabs(lat) < 0.001, "z0 world center -> (0, 0)", failures);
+    ReportCheck(std::fabs(lon) < 0.001 && std::fabs(lat) < 0.001, "z0 world center -> (0, 0)",
+                failures);
     lon = lat = 0.0;
     vp.ContentToLonLat(0, 0, lon, lat);
     ReportCheck(std::fabs(lon + 180) < 0.001, "top-left lon == -180", failures);
@@ -145,7 +150,8 @@ void WindowChecks(TFormMain& form, const std::string& path, int& failures) {
     ReportCheck(form.StoreOpen(), "form opened the file", failures);
     if (!form.StoreOpen()) return;
     ReportCheck(!form.LastGrid().IsEmpty(), "render grid built", failures);
-    ReportCheck(form.LoadedCount() > 0, Format("render loaded tiles = %d", form.LoadedCount()), failures);
+    ReportCheck(form.LoadedCount() > 0, Format("render loaded tiles = %d", form.LoadedCount()),
+                failures);
     ReportCheck(form.MissingCount() == 0, Format("render missing tiles = %d", form.MissingCount()),
                 failures);
 
@@ -159,8 +165,8 @@ void WindowChecks(TFormMain& form, const std::string& path, int& failures) {
     const std::uint32_t corners[4] = {ColourAt(picture, 1, 1), ColourAt(picture, w - 2, 1),
                                       ColourAt(picture, 1, h - 2), ColourAt(picture, w - 2, h - 2)};
     ReportCheck(corners[0] == 0 && corners[1] == 0 && corners[2] == 0 && corners[3] == 0,
-                Format("letterbox corners black (%06X %06X %06X %06X)", corners[0], corners[1], corners[2],
-                       corners[3]),
+                Format("letterbox corners black (%06X %06X %06X %06X)", corners[0], corners[1],
+                       corners[2], corners[3]),
                 failures);
     bool mapFound = false;
     for (int dy = -4; dy <= 4 && !mapFound; ++dy)

@@ -34,7 +34,9 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -50,7 +52,9 @@ TFormMain::TFormMain(const QStringList& commandLine, QWidget* parent)
     FormCreate();
 }
 
-TFormMain::~TFormMain() { FormDestroy(); }
+TFormMain::~TFormMain() {
+    FormDestroy();
+}
 
 void TFormMain::FormCreate() {
     tileStore.reset();
@@ -168,7 +172,8 @@ void TFormMain::dropEvent(QDropEvent* event) {
     const QString name = urls.first().toLocalFile();
     if (name.isEmpty()) return;
     const std::string path = NormalizeSlashes(name.toStdString());
-    QMetaObject::invokeMethod(this, [this, path] { OpenStore(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenStore(path); }, Qt::QueuedConnection);
 }
 
 void TFormMain::OpenStore(const std::string& path) {

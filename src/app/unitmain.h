@@ -9,8 +9,8 @@
 #include <string>
 
 #include "formwidgets.h"
-#include "mapviewport.h"
 #include "maprenderer.h"
+#include "mapviewport.h"
 #include "overview.h"
 #include "tiledecoder.h"
 #include "tilesource.h"

@@ -69,7 +69,9 @@ void TFormMain::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
-void TFormMain::FormResize() { PlaceOverviewPanel(); }
+void TFormMain::FormResize() {
+    PlaceOverviewPanel();
+}
 
 void TFormMain::PlaceOverviewPanel() {
     if (PanelEagle->parentWidget() != sboxMap) return;
@@ -153,7 +155,9 @@ void TFormMain::PanelThumbMouseMove(int x, int y) {
     CenterOnOverviewPoint(x, y);
 }
 
-void TFormMain::PanelThumbMouseUp(Qt::MouseButton, int, int) { thumbDragging = false; }
+void TFormMain::PanelThumbMouseUp(Qt::MouseButton, int, int) {
+    thumbDragging = false;
+}
 
 void TFormMain::PanelThumbDblClick() {
     if (storeOpen && !viewport.ContentFitsView()) RenderMap(false);

@@ -121,4 +121,3 @@ void TFormMain::BindEvents() {
     };
     PanelThumb->OnDblClick = [this] { PanelThumbDblClick(); };
 }
-

@@ -47,7 +47,9 @@ void TFormMain::PanelThumbPaint(QPainter& painter) {
                             thumbBox);
 }
 
-double TFormMain::MapPixelRatio() const { return sboxMap->devicePixelRatioF(); }
+double TFormMain::MapPixelRatio() const {
+    return sboxMap->devicePixelRatioF();
+}
 
 // The map is drawn in device pixels: one tile pixel per screen pixel.
 int TFormMain::ToViewPixel(double logical) const {

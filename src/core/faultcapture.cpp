@@ -32,7 +32,8 @@ std::size_t AppendText(char* buf, std::size_t size, std::size_t pos, const char*
     return pos;
 }
 
-std::size_t AppendHex(char* buf, std::size_t size, std::size_t pos, std::uint64_t v, int minDigits) {
+std::size_t AppendHex(char* buf, std::size_t size, std::size_t pos, std::uint64_t v,
+                      int minDigits) {
     char digits[17];
     int n = 0;
     do {
@@ -95,7 +96,8 @@ std::uint32_t ExceptionCodeForSignal(int sig) {
     }
 }
 
-std::size_t FormatFatalLine(char* buf, std::size_t size, std::uint32_t code, std::uintptr_t address) {
+std::size_t FormatFatalLine(char* buf, std::size_t size, std::uint32_t code,
+                            std::uintptr_t address) {
     std::size_t pos = AppendText(buf, size, 0, "fatal: SEH 0x");
     pos = AppendHex(buf, size, pos, code, 8);
     pos = AppendText(buf, size, pos, " at 0x");

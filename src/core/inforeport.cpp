@@ -34,8 +34,8 @@ void RunInfoReport(const std::string& path) {
         const double east = TileXToLon(static_cast<double>(maxX) + 1.0, n);
         const double north = TileYToLat(minY, n);
         const double south = TileYToLat(static_cast<double>(maxY) + 1.0, n);
-        ReportLine(Format("  z%-2d x=%d..%d y=%d..%d  lon %.5f..%.5f  lat %.5f..%.5f", z, minX, maxX,
-                          minY, maxY, west, east, south, north));
+        ReportLine(Format("  z%-2d x=%d..%d y=%d..%d  lon %.5f..%.5f  lat %.5f..%.5f", z, minX,
+                          maxX, minY, maxY, west, east, south, north));
     }
 
     double west = 0.0, south = 0.0, east = 0.0, north = 0.0;

@@ -34,9 +34,8 @@ void IniFile::LoadFromText(const std::string& text) {
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
-            section = AsciiLower(Trim(line.substr(1, close == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : close - 1)));
+            section = AsciiLower(Trim(line.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
             continue;
         }
         const std::size_t eq = line.find('=');

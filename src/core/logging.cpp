@@ -91,7 +91,8 @@ void AppendLogLine(const std::string& path, const std::string& text) {
         {
             std::ifstream in(path, std::ios::binary);
             if (in) {
-                std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                std::string raw((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
                 if (in.bad()) return;
                 lines = SplitLines(DecodeLogFile(raw, encoding));
             }

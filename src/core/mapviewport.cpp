@@ -66,9 +66,13 @@ void MapViewport::SetViewSize(int width, int height) {
     ClampScroll();
 }
 
-int MapViewport::TileWidth() const { return store != nullptr ? store->tileWidth() : 256; }
+int MapViewport::TileWidth() const {
+    return store != nullptr ? store->tileWidth() : 256;
+}
 
-int MapViewport::TileHeight() const { return store != nullptr ? store->tileHeight() : 256; }
+int MapViewport::TileHeight() const {
+    return store != nullptr ? store->tileHeight() : 256;
+}
 
 bool MapViewport::ContentFitsView() const {
     return contentWidth <= viewWidth || contentHeight <= viewHeight;
@@ -138,8 +142,8 @@ double MapViewport::LatitudeAt(double cy) const {
 }
 
 bool MapViewport::SetZoom(int z, bool keepCentre) {
-    if (!HasOpenStore() || z == zoom || z < store->minZoom() || z > store->maxZoom() ||
-        z < 0 || z >= kZoomLevels || !store->zoomPresent(z))
+    if (!HasOpenStore() || z == zoom || z < store->minZoom() || z > store->maxZoom() || z < 0 ||
+        z >= kZoomLevels || !store->zoomPresent(z))
         return false;
 
     double lon = 0.0;
@@ -182,9 +186,13 @@ int MapViewport::NextPresentZoom(int step) const {
     return -1;
 }
 
-bool MapViewport::CanZoomIn() const { return NextPresentZoom(1) >= 0; }
+bool MapViewport::CanZoomIn() const {
+    return NextPresentZoom(1) >= 0;
+}
 
-bool MapViewport::CanZoomOut() const { return NextPresentZoom(-1) >= 0; }
+bool MapViewport::CanZoomOut() const {
+    return NextPresentZoom(-1) >= 0;
+}
 
 bool MapViewport::ZoomIn() {
     const int z = NextPresentZoom(1);

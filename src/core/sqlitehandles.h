@@ -1,8 +1,8 @@
 // Owning handles for SQLite connections and statements.
 #pragma once
 
-#include <memory>
 #include <sqlite3.h>
+#include <memory>
 
 namespace corvalis {
 

@@ -15,7 +15,11 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Decodes one UTF-8 sequence at s[i]; invalid bytes give U+FFFD and advance by one.
 char32_t NextCodePoint(const std::string& s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
-    int len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    int len = b0 < 0x80           ? 1
+              : (b0 >> 5) == 0x6  ? 2
+              : (b0 >> 4) == 0xE  ? 3
+              : (b0 >> 3) == 0x1E ? 4
+                                  : 0;
     if (len == 0 || i + static_cast<std::size_t>(len) > s.size()) {
         ++i;
         return kReplacement;
@@ -66,7 +70,8 @@ bool StartsWith(const std::string& s, const char* prefix, std::size_t n) {
 std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
     std::string out;
     auto unit = [&](std::size_t i) -> std::uint16_t {
-        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        const auto a = static_cast<unsigned char>(bytes[i]),
+                   b = static_cast<unsigned char>(bytes[i + 1]);
         return static_cast<std::uint16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
     };
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {

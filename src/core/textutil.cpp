@@ -1,9 +1,9 @@
 #include "textutil.h"
 
+#include <locale.h>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
-#include <locale.h>
 
 namespace corvalis {
 

@@ -35,7 +35,8 @@ void Bind(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
 // Runs a one-value statement whose parameters are bound; null when it fails.
 Value StepOne(sqlite3_stmt* st) {
     Value result;
-    if (sqlite3_step(st) == SQLITE_ROW) result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
+    if (sqlite3_step(st) == SQLITE_ROW)
+        result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     return result;
@@ -81,14 +82,16 @@ struct IntRange {
 };
 
 std::int32_t Low32(const std::optional<std::int64_t>& v) {
-    return v ? static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*v))) : 0;
+    return v ? static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*v)))
+             : 0;
 }
 
 class ExtentSeeker {
 public:
     ExtentSeeker(sqlite3* db, const TileColumns& c) : db_(db) {
         const std::string z = c.zoom, x = c.column, y = c.row, from = " FROM tiles";
-        const std::string all = "SELECT min(" + x + "), max(" + x + "), min(" + y + "), max(" + y + ")" + from;
+        const std::string all =
+            "SELECT min(" + x + "), max(" + x + "), min(" + y + "), max(" + y + ")" + from;
         firstZ_ = Prepare("SELECT min(" + z + ")" + from);
         nextZ_ = Prepare("SELECT min(" + z + ")" + from + " WHERE " + z + " > ?1");
         nullZ_ = Prepare("SELECT 1" + from + " WHERE " + z + " IS NULL LIMIT 1");
@@ -100,20 +103,26 @@ public:
         // last one of the column before, in index order.
         nextColumn_ = Prepare("SELECT " + x + ", " + y + from + " WHERE " + z + " = ?1 AND " + x +
                               " > ?2 ORDER BY " + x + ", " + y + " LIMIT 1");
-        minY_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
-        maxY_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
-        minYNullX_ = Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
-        maxYNullX_ = Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
+        minY_ =
+            Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
+        maxY_ =
+            Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " = ?2");
+        minYNullX_ =
+            Prepare("SELECT min(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
+        maxYNullX_ =
+            Prepare("SELECT max(" + y + ")" + from + " WHERE " + z + " = ?1 AND " + x + " IS NULL");
         after_ = Prepare("SELECT ?1 > ?2");
     }
 
-    bool Run(const StoredZoomFilter& wanted, const ExtentRowVisitor& visit, std::string& errorText) {
+    bool Run(const StoredZoomFilter& wanted, const ExtentRowVisitor& visit,
+             std::string& errorText) {
         if (!prepared_) {
             errorText = sqlite3_errmsg(db_);
             return false;
         }
         // The NULL group comes first, as in the grouped query.
-        if (sqlite3_step(nullZ_.get()) == SQLITE_ROW && !AggregateRow(nullZGroup_.get(), 0, {}, visit))
+        if (sqlite3_step(nullZ_.get()) == SQLITE_ROW &&
+            !AggregateRow(nullZGroup_.get(), 0, {}, visit))
             return Failed(errorText);
         sqlite3_reset(nullZ_.get());
 
@@ -122,7 +131,8 @@ public:
             const std::int32_t zs = AsInt32(level);
             if (sqlite3_value_type(level.get()) == SQLITE_INTEGER &&
                 (zs < wanted.first || zs > wanted.last)) {
-                if (!Advance(level, SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted), errorText))
+                if (!Advance(level, SkipUnusable(sqlite3_value_int64(level.get()), zs, wanted),
+                             errorText))
                     return false;
                 continue;
             }
@@ -142,9 +152,9 @@ private:
     // the next one whose low 32 bits come back into range is passed over, and
     // with them the reals that truncate to such integers.
     Value SkipUnusable(std::int64_t v, std::int32_t zs, const StoredZoomFilter& wanted) {
-        const std::int64_t step =
-            zs < wanted.first ? std::int64_t{wanted.first} - zs
-                              : (std::int64_t{1} << 32) - (std::int64_t{zs} - wanted.first);
+        const std::int64_t step = zs < wanted.first
+                                      ? std::int64_t{wanted.first} - zs
+                                      : (std::int64_t{1} << 32) - (std::int64_t{zs} - wanted.first);
         const std::int64_t bound = v <= INT64_MAX - step ? v + step - 1 : v;
         sqlite3_bind_int64(nextZ_.get(), 1, bound);
         return StepOne(nextZ_.get());
@@ -166,7 +176,8 @@ private:
     // The next stored zoom value (null when the seek fails), or false when a
     // damaged index gives one that does not come after the current one.
     bool Advance(Value& level, Value next, std::string& errorText) {
-        if (next && sqlite3_value_type(next.get()) != SQLITE_NULL && !After(next.get(), level.get()))
+        if (next && sqlite3_value_type(next.get()) != SQLITE_NULL &&
+            !After(next.get(), level.get()))
             return OutOfOrder(errorText);
         level = std::move(next);
         return true;
@@ -183,14 +194,14 @@ private:
     }
 
     // The four aggregates of one group computed by a single statement.
-    bool AggregateRow(sqlite3_stmt* st, std::int32_t zs, std::initializer_list<sqlite3_value*> params,
-                      const ExtentRowVisitor& visit) {
+    bool AggregateRow(sqlite3_stmt* st, std::int32_t zs,
+                      std::initializer_list<sqlite3_value*> params, const ExtentRowVisitor& visit) {
         int i = 1;
         for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
         const bool ok = sqlite3_step(st) == SQLITE_ROW;
         if (ok)
-            visit(zs, sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
-                  sqlite3_column_int(st, 3));
+            visit(zs, sqlite3_column_int(st, 0), sqlite3_column_int(st, 1),
+                  sqlite3_column_int(st, 2), sqlite3_column_int(st, 3));
         sqlite3_reset(st);
         sqlite3_clear_bindings(st);
         return ok;
@@ -201,7 +212,8 @@ private:
     // column; only when it holds NULL (which min() passes over) is min() asked.
     bool Level(const Value& level, std::int32_t zs, const ExtentRowVisitor& visit) {
         sqlite3_value* z = level.get();
-        if (sqlite3_value_type(z) != SQLITE_INTEGER) return AggregateRow(levelGroup_.get(), zs, {z}, visit);
+        if (sqlite3_value_type(z) != SQLITE_INTEGER)
+            return AggregateRow(levelGroup_.get(), zs, {z}, visit);
         const Value x0 = SeekOne(minX_.get(), {z});
         const Value x1 = SeekOne(maxX_.get(), {z});
         if (!x0 || !x1) return false;
@@ -220,7 +232,8 @@ private:
         Value x(sqlite3_value_dup(x0.get()));
         if (!x) return false;
         Value first;
-        if (sqlite3_value_type(x.get()) == SQLITE_INTEGER) first = SeekOne(minY_.get(), {z, x.get()});
+        if (sqlite3_value_type(x.get()) == SQLITE_INTEGER)
+            first = SeekOne(minY_.get(), {z, x.get()});
         while (sqlite3_value_type(x.get()) == SQLITE_INTEGER) {
             if (first && sqlite3_value_type(first.get()) == SQLITE_NULL)
                 first = SeekOne(minY_.get(), {z, x.get()});
@@ -249,8 +262,8 @@ private:
 
     sqlite3* db_;
     bool prepared_ = true;
-    SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextColumn_, minY_,
-        maxY_, minYNullX_, maxYNullX_, after_;
+    SqliteStatement firstZ_, nextZ_, nullZ_, nullZGroup_, levelGroup_, minX_, maxX_, nextColumn_,
+        minY_, maxY_, minYNullX_, maxYNullX_, after_;
 };
 
 }  // namespace
@@ -262,7 +275,8 @@ TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
         db, "SELECT name, coll, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno;");
     if (!list || !info) return result;
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
-        if (sqlite3_column_int(list.get(), 1) != 0) continue;  // partial indexes do not serve every level
+        if (sqlite3_column_int(list.get(), 1) != 0)
+            continue;  // partial indexes do not serve every level
         sqlite3_bind_value(info.get(), 1, sqlite3_column_value(list.get(), 0));
         std::vector<std::pair<std::string, std::string>> keys;
         bool zoomDescending = false;

@@ -1,14 +1,14 @@
 #include "tilesource.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "inifile.h"
-#include "tileindex.h"
 #include "textutil.h"
+#include "tileindex.h"
 #include "webmercator.h"
 
 namespace corvalis {
@@ -86,8 +86,8 @@ std::string ImmutableFileUri(const std::string& path) {
     for (const char ch : path) {
         const auto c = static_cast<unsigned char>(ch);
         const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                           c == '~' || c == '/';
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           c == '/';
         if (plain) {
             uri += ch;
         } else {
@@ -217,7 +217,8 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
         return false;
     };
 
-    if (!Connect(path, SQLITE_OPEN_READONLY)) return fail("cannot open database: " + ErrorMessage());
+    if (!Connect(path, SQLITE_OPEN_READONLY))
+        return fail("cannot open database: " + ErrorMessage());
     // A store locked by another process past the busy wait is reported as
     // such, not as a file without tiles. A WAL-mode store needs its "-shm"
     // file; in a folder that cannot be written, where none can be made,
@@ -433,10 +434,11 @@ bool TileDatabase::ReadZoomExtents(std::string& errorText) {
     const std::int32_t lastStored = reversedZ_ ? kReversedZBase : kZoomLevels - 1;
     const StoredZoomFilter wanted(firstStored, lastStored, [&](std::int32_t zs) {
         const std::int64_t z = levelOf(zs);
-        return z >= 0 && z < kZoomLevels && (!localGrid_ || gridOffsetKnown_[static_cast<std::size_t>(z)]);
+        return z >= 0 && z < kZoomLevels &&
+               (!localGrid_ || gridOffsetKnown_[static_cast<std::size_t>(z)]);
     });
-    auto visit = [&](std::int32_t zsRead, std::int32_t x0Read, std::int32_t x1Read, std::int32_t y0Read,
-                     std::int32_t y1Read) {
+    auto visit = [&](std::int32_t zsRead, std::int32_t x0Read, std::int32_t x1Read,
+                     std::int32_t y0Read, std::int32_t y1Read) {
         const std::int64_t z = levelOf(zsRead);
         if (z < 0 || z >= kZoomLevels) return;
         const auto i = static_cast<std::size_t>(z);
@@ -471,10 +473,11 @@ bool TileDatabase::ReadZoomExtents(std::string& errorText) {
         }
     }
     if (!done) {
-        const char* sql = kind_ == KindMBTiles
-                              ? "select zoom_level, min(tile_column), max(tile_column), min(tile_row), "
-                                "max(tile_row) from tiles group by zoom_level;"
-                              : "select z, min(x), max(x), min(y), max(y) from tiles group by z;";
+        const char* sql =
+            kind_ == KindMBTiles
+                ? "select zoom_level, min(tile_column), max(tile_column), min(tile_row), "
+                  "max(tile_row) from tiles group by zoom_level;"
+                : "select z, min(x), max(x), min(y), max(y) from tiles group by z;";
         auto st = PrepareStatement(db_.get(), sql);
         if (!st) {
             errorText = "cannot query tile extents: " + ErrorMessage();

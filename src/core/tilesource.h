@@ -56,8 +56,8 @@ public:
     void Close();
     std::string KindName() const;
 
-    bool GetZoomExtent(std::int32_t z, std::int32_t& minX, std::int32_t& maxX,
-                       std::int32_t& minY, std::int32_t& maxY) const;
+    bool GetZoomExtent(std::int32_t z, std::int32_t& minX, std::int32_t& maxX, std::int32_t& minY,
+                       std::int32_t& maxY) const;
     bool GetBounds(double& west, double& south, double& east, double& north) const;
 
     // On true, data points to count (>= 1) bytes owned by this object, valid

@@ -165,8 +165,8 @@ void MapRenderer::ClearView() {
 
 std::string MapRenderer::GridLine() const {
     return Format("grid z=%d cols=%d rows=%d loaded=%d reused=%d missing=%d", lastGrid.zoom,
-                  lastGrid.maxX - lastGrid.minX + 1, lastGrid.maxY - lastGrid.minY + 1,
-                  loadedCount, reusedCount, missingCount);
+                  lastGrid.maxX - lastGrid.minX + 1, lastGrid.maxY - lastGrid.minY + 1, loadedCount,
+                  reusedCount, missingCount);
 }
 
 }  // namespace corvalis

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "mapviewport.h"
 #include "maprenderer_frame.h"
+#include "mapviewport.h"
 
 namespace corvalis {
 
@@ -108,7 +108,7 @@ private:
     int missingCount = 0;
     QImage view;
     double devicePixelRatio = 1.0;
-    std::unique_ptr<DecodePool> pool;    // null: decode on the composing thread
+    std::unique_ptr<DecodePool> pool;     // null: decode on the composing thread
     std::vector<std::uint8_t> cellState;  // per cell of a pooled composition, grow-only
 };
 

@@ -21,8 +21,8 @@ bool FrameBuffer::Resize(int width, int height) {
     buffer.reset(static_cast<unsigned char*>(
         std::aligned_alloc(kFrameRowAlignment, static_cast<std::size_t>(total))));
     if (!buffer) return false;
-    image = QImage(buffer.get(), width, height, static_cast<qsizetype>(pitch),
-                   QImage::Format_RGB888);
+    image =
+        QImage(buffer.get(), width, height, static_cast<qsizetype>(pitch), QImage::Format_RGB888);
     return !image.isNull();
 }
 

@@ -65,8 +65,8 @@ void DecodePool::Begin(QImage& target, std::vector<std::uint8_t>& loaded) {
     // that no picture object is shared between threads.
     uchar* bits = target.bits();
     for (auto& worker : workers)
-        worker->frame = QImage(bits, target.width(), target.height(), target.bytesPerLine(),
-                               target.format());
+        worker->frame =
+            QImage(bits, target.width(), target.height(), target.bytesPerLine(), target.format());
 }
 
 bool DecodePool::Submit(int cell, int x, int y, int width, int height, const std::uint8_t* bytes,

@@ -96,12 +96,8 @@ void MapRenderer::DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, con
     for (int y = grid.minY; y <= grid.maxY; ++y) {
         for (int x = grid.minX; x <= grid.maxX; ++x, ++cell) {
             switch (cellState[cell]) {
-                case kReused:
-                    ++reusedCount;
-                    break;
-                case kLoaded:
-                    ++loadedCount;
-                    break;
+                case kReused: ++reusedCount; break;
+                case kLoaded: ++loadedCount; break;
                 default:
                     DrawMissingTile(image, (x - grid.minX) * tw, (y - grid.minY) * th, tw, th);
                     ++missingCount;

@@ -51,8 +51,8 @@ bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
 
     if (overviewBitmap.width() != width || overviewBitmap.height() != height ||
         overviewBitmap.format() != QImage::Format_RGB888)
-        overviewBitmap = QImage(static_cast<int>(width), static_cast<int>(height),
-                                QImage::Format_RGB888);
+        overviewBitmap =
+            QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB888);
     if (overviewBitmap.isNull()) return false;
     overviewBitmap.fill(Qt::black);
     for (std::int32_t y = minY; y <= maxY; ++y) {

@@ -1,6 +1,6 @@
 // Crash log entries from child processes that fault or call terminate.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/mman.h>

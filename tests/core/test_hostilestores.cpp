@@ -31,9 +31,33 @@ namespace {
 
 // Start of a baseline JPEG whose frame header announces w x h.
 Bytes JpegHeader(std::uint16_t w, std::uint16_t h) {
-    return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00, 0x11, 0x08,
-            static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(w >> 8),
-            static_cast<std::uint8_t>(w), 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+    return {0xFF,
+            0xD8,
+            0xFF,
+            0xE0,
+            0x00,
+            0x04,
+            0x00,
+            0x00,
+            0xFF,
+            0xC0,
+            0x00,
+            0x11,
+            0x08,
+            static_cast<std::uint8_t>(h >> 8),
+            static_cast<std::uint8_t>(h),
+            static_cast<std::uint8_t>(w >> 8),
+            static_cast<std::uint8_t>(w),
+            0x03,
+            0x01,
+            0x22,
+            0x00,
+            0x02,
+            0x11,
+            0x01,
+            0x03,
+            0x11,
+            0x01};
 }
 
 constexpr const char* kTooLarge = "tile extent too large to display.";
@@ -53,7 +77,8 @@ protected:
         }
         return ok;
     }
-    std::string Store(const std::string& name, Layout layout, const std::function<void(StoreWriter&)>& fill) {
+    std::string Store(const std::string& name, Layout layout,
+                      const std::function<void(StoreWriter&)>& fill) {
         const std::string path = dir.file(name);
         StoreWriter w(path, layout);
         w.Exec("BEGIN;");
@@ -111,9 +136,8 @@ TEST_F(HostileStore, SixtyFourMegabyteTileIsReadOnceIntoTheTileBuffer) {
 
 TEST_F(HostileStore, ExtentsAtTheEdgesOfTheIntRange) {
     // A single row at the last column of level 31 opens and is shown.
-    std::string path = Store("edge.db", Layout::Xyz, [](StoreWriter& w) {
-        w.Tile(31, INT_MAX, 5, PngHeader(512, 256));
-    });
+    std::string path = Store("edge.db", Layout::Xyz,
+                             [](StoreWriter& w) { w.Tile(31, INT_MAX, 5, PngHeader(512, 256)); });
     ASSERT_TRUE(OpenGuarded(path)) << error;
     MapViewport vp;
     vp.SetViewSize(800, 600);
@@ -129,12 +153,15 @@ TEST_F(HostileStore, ExtentsAtTheEdgesOfTheIntRange) {
         int tile;
         bool fits;
     };
-    const Case cases[] = {{262175, 0, 8191, true},   {262176, 0, 8191, false}, {0, 262176, 8191, false},
-                          {INT_MAX - 1, 0, 1, true}, {INT_MAX, 0, 1, false},   {INT_MAX, 0, 2, false}};
+    const Case cases[] = {{262175, 0, 8191, true},  {262176, 0, 8191, false},
+                          {0, 262176, 8191, false}, {INT_MAX - 1, 0, 1, true},
+                          {INT_MAX, 0, 1, false},   {INT_MAX, 0, 2, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.lastColumn) + " x " + std::to_string(c.tile));
         path = Store("wide.db", Layout::Xyz, [&](StoreWriter& w) {
-            w.Tile(31, 0, 0, PngHeader(static_cast<std::uint32_t>(c.tile), static_cast<std::uint32_t>(c.tile)));
+            w.Tile(
+                31, 0, 0,
+                PngHeader(static_cast<std::uint32_t>(c.tile), static_cast<std::uint32_t>(c.tile)));
             w.Tile(31, c.lastColumn, c.lastRow, Blob(31, 0, 0));
         });
         EXPECT_EQ(OpenGuarded(path), c.fits) << error;
@@ -168,9 +195,10 @@ TEST_F(HostileStore, ExtentsAtTheEdgesOfTheIntRange) {
 TEST_F(HostileStore, MillionMetadataRowsAndTenMegabyteValues) {
     std::string path = Store("rows.mbtiles", Layout::MBTiles, [](StoreWriter& w) {
         w.Tile(0, 0, 0, Blob(0, 0, 0));
-        w.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
-               "INSERT INTO metadata SELECT CASE i % 4 WHEN 0 THEN 'name' WHEN 1 THEN 'bounds' WHEN 2 "
-               "THEN 'minzoom' ELSE 'other' END, 'v' || i FROM n;");
+        w.Exec(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+            "INSERT INTO metadata SELECT CASE i % 4 WHEN 0 THEN 'name' WHEN 1 THEN 'bounds' WHEN 2 "
+            "THEN 'minzoom' ELSE 'other' END, 'v' || i FROM n;");
         w.Meta("name", "last");
     });
     ASSERT_TRUE(OpenGuarded(path)) << error;
@@ -199,13 +227,13 @@ TEST_F(HostileStore, MillionMetadataRowsAndTenMegabyteValues) {
 }
 
 TEST_F(HostileStore, TenMegabyteSidecarOfGarbage) {
-    const std::string path = Store("area.oruxmapsimages.db", Layout::Xyz, [](StoreWriter& w) {
-        w.Tile(2, 0, 0, Blob(2, 0, 0));
-    });
+    const std::string path = Store("area.oruxmapsimages.db", Layout::Xyz,
+                                   [](StoreWriter& w) { w.Tile(2, 0, 0, Blob(2, 0, 0)); });
     std::string garbage(10 << 20, '\0');
     std::uint32_t seed = 1;
     for (char& c : garbage) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
-    for (const std::string& text : {garbage, std::string(10 << 20, '['), "[XY]\nMinX_2=" + std::string(10 << 20, '1')}) {
+    for (const std::string& text :
+         {garbage, std::string(10 << 20, '['), "[XY]\nMinX_2=" + std::string(10 << 20, '1')}) {
         std::ofstream(dir.file("area.omm"), std::ios::binary) << text;
         ASSERT_TRUE(OpenGuarded(path)) << error;
         EXPECT_TRUE(db.geoUnknown());
@@ -220,23 +248,29 @@ TEST_F(HostileStore, MillionZoomLevelsOutOfRange) {
         const char* insert = layout == Layout::MBTiles
                                  ? "INSERT INTO tiles SELECT 100 + i, 0, 0, x'00' FROM n;"
                                  : "INSERT INTO tiles SELECT 0, 0, 100 + i, 0, x'00' FROM n;";
-        const std::string path = Store(layout == Layout::MBTiles ? "levels.mbtiles" : "levels.db", layout,
-                                       [&](StoreWriter& w) {
-            w.Exec(std::string("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
-                               "i < 1000000) ") + insert);
-            w.Tile(3, 1, 1, Blob(3, 1, 1));
-        });
+        const std::string path = Store(
+            layout == Layout::MBTiles ? "levels.mbtiles" : "levels.db", layout,
+            [&](StoreWriter& w) {
+                w.Exec(std::string(
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
+                           "i < 1000000) ") +
+                       insert);
+                w.Tile(3, 1, 1, Blob(3, 1, 1));
+            });
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(OpenGuarded(path)) << error;
         std::printf("opened %s in %lld ms\n", path.c_str(),
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start).count()));
+                                               std::chrono::steady_clock::now() - start)
+                                               .count()));
         EXPECT_EQ(db.minZoom(), 3);
         EXPECT_EQ(db.maxZoom(), 3);
         db.Close();
         sqlite3* raw = nullptr;
         ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-        sqlite3_exec(raw, layout == Layout::MBTiles ? "DELETE FROM tiles WHERE zoom_level = 3;" : "DELETE FROM tiles WHERE z = 3;",
+        sqlite3_exec(raw,
+                     layout == Layout::MBTiles ? "DELETE FROM tiles WHERE zoom_level = 3;"
+                                               : "DELETE FROM tiles WHERE z = 3;",
                      nullptr, nullptr, nullptr);
         sqlite3_close(raw);
         EXPECT_FALSE(OpenGuarded(path));

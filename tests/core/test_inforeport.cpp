@@ -1,6 +1,6 @@
 // The --info report, line by line, on generated stores.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,11 +10,11 @@
 #include "logging.h"
 #include "storewriter.h"
 
+using ::testing::ElementsAre;
 using testsupport::Blob;
 using testsupport::Layout;
 using testsupport::StoreWriter;
 using testsupport::TempDir;
-using ::testing::ElementsAre;
 
 namespace {
 
@@ -54,25 +54,26 @@ const std::string kFixtures = CORVALIS_FIXTURE_DIR;
 TEST(InfoReport, ReferenceStore) {
     const std::string path = kFixtures + "/reference.mbtiles";
     const std::string world = "lon -180.00000..180.00000  lat -85.05113..85.05113";
-    EXPECT_THAT(Report(path),
-                ElementsAre("=== INFO begin ===", "file: " + path,
-                            "  kind=MBTiles  localGrid=0  geoUnknown=0  format=png",
-                            "  zoom=0-3  tile=256x256  scheme=TMS",
-                            "  z0  x=0..0 y=0..0  " + world, "  z1  x=0..1 y=0..1  " + world,
-                            "  z2  x=0..3 y=0..3  " + world, "  z3  x=0..7 y=0..7  " + world,
-                            "  bounds -180.00000,-85.00000,180.00000,85.00000",
-                            "=== INFO end ==="));
+    EXPECT_THAT(
+        Report(path),
+        ElementsAre("=== INFO begin ===", "file: " + path,
+                    "  kind=MBTiles  localGrid=0  geoUnknown=0  format=png",
+                    "  zoom=0-3  tile=256x256  scheme=TMS", "  z0  x=0..0 y=0..0  " + world,
+                    "  z1  x=0..1 y=0..1  " + world, "  z2  x=0..3 y=0..3  " + world,
+                    "  z3  x=0..7 y=0..7  " + world,
+                    "  bounds -180.00000,-85.00000,180.00000,85.00000", "=== INFO end ==="));
 }
 
 TEST(InfoReport, OruxFixturePlacedBySidecar) {
     const std::string path = kFixtures + "/test_orux.db";
-    EXPECT_THAT(Report(path),
-                ElementsAre("=== INFO begin ===", "file: " + path,
-                            "  kind=Orux (local grid)  localGrid=1  geoUnknown=0  format=jpg",
-                            "  zoom=2-3  tile=256x256  scheme=XYZ",
-                            "  z2  x=1..2 y=1..2  lon -90.00000..90.00000  lat -66.51326..66.51326",
-                            "  z3  x=1..6 y=1..6  lon -135.00000..135.00000  lat -79.17133..79.17133",
-                            "  bounds -135.00000,-79.17133,135.00000,79.17133", "=== INFO end ==="));
+    EXPECT_THAT(
+        Report(path),
+        ElementsAre("=== INFO begin ===", "file: " + path,
+                    "  kind=Orux (local grid)  localGrid=1  geoUnknown=0  format=jpg",
+                    "  zoom=2-3  tile=256x256  scheme=XYZ",
+                    "  z2  x=1..2 y=1..2  lon -90.00000..90.00000  lat -66.51326..66.51326",
+                    "  z3  x=1..6 y=1..6  lon -135.00000..135.00000  lat -79.17133..79.17133",
+                    "  bounds -135.00000,-79.17133,135.00000,79.17133", "=== INFO end ==="));
 }
 
 TEST(InfoReport, GapsTwoDigitLevelsAndMissingBounds) {
@@ -99,14 +100,14 @@ TEST(InfoReport, StoreThatCannotBeOpenedGivesFourLines) {
     TempDir dir;
     const std::string path = dir.file("notes.txt");
     std::ofstream(path) << "not a database at all, just some text that is long enough";
-    EXPECT_THAT(Report(path), ElementsAre("=== INFO begin ===", "file: " + path,
-                                          "  cannot open: this file has no 'tiles' table.",
-                                          "=== INFO end ==="));
+    EXPECT_THAT(Report(path),
+                ElementsAre("=== INFO begin ===", "file: " + path,
+                            "  cannot open: this file has no 'tiles' table.", "=== INFO end ==="));
     const std::string bare = dir.file("bare.db");
     { StoreWriter w(bare, Layout::None, false); }
-    EXPECT_THAT(Report(bare), ElementsAre("=== INFO begin ===", "file: " + bare,
-                                          "  cannot open: this file has no 'tiles' table.",
-                                          "=== INFO end ==="));
+    EXPECT_THAT(Report(bare),
+                ElementsAre("=== INFO begin ===", "file: " + bare,
+                            "  cannot open: this file has no 'tiles' table.", "=== INFO end ==="));
 }
 
 TEST(InfoReport, GeoUnknownStoreAndNoBounds) {

@@ -1,6 +1,6 @@
 // The ordinary log: line limit, line endings, byte-order marks, location.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -71,18 +71,27 @@ TEST_F(LogTest, MessageWithLineBreakCountsAsTwoLinesLater) {
 }
 
 TEST_F(LogTest, KeepsByteOrderMarks) {
-    std::ofstream(log, std::ios::binary) << "\xEF\xBB\xBF" << "alt\r\n";
+    std::ofstream(log, std::ios::binary) << "\xEF\xBB\xBF"
+                                         << "alt\r\n";
     corvalis::AppendLogLine(log, "Gr\xC3\xBC\xC3\x9F");
     std::string text = Slurp(log);
-    EXPECT_EQ(text.rfind("\xEF\xBB\xBF" "alt\r\n", 0), 0u);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF"
+                         "alt\r\n",
+                         0),
+              0u);
     EXPECT_THAT(text, ::testing::EndsWith("  Gr\xC3\xBC\xC3\x9F\r\n"));
 
     const std::string utf16 = dir.file("utf16.log");
-    std::ofstream(utf16, std::ios::binary) << std::string("\xFF\xFE" "a\0\r\0\n\0", 8);
+    std::ofstream(utf16, std::ios::binary) << std::string(
+        "\xFF\xFE"
+        "a\0\r\0\n\0",
+        8);
     corvalis::AppendLogLine(utf16, "\xC3\xBC");
     text = Slurp(utf16);
     ASSERT_GE(text.size(), 8u);
-    EXPECT_EQ(text.substr(0, 8), std::string("\xFF\xFE" "a\0\r\0\n\0", 8));
+    EXPECT_EQ(text.substr(0, 8), std::string("\xFF\xFE"
+                                             "a\0\r\0\n\0",
+                                             8));
     EXPECT_EQ(text.substr(text.size() - 6), std::string("\xFC\0\r\0\n\0", 6));
     corvalis::LogEncoding enc{};
     EXPECT_THAT(corvalis::DecodeLogFile(text, enc), ::testing::EndsWith("  \xC3\xBC\r\n"));
@@ -113,7 +122,10 @@ TEST_F(LogTest, LocationBesideExecutableOrInStateFolder) {
     setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
     EXPECT_EQ(corvalis::ChooseLogFilePath("/usr/bin/", false), dir.file("Corvalis/viewer.log"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("Corvalis")));
-    if (old) setenv("XDG_STATE_HOME", saved.c_str(), 1); else unsetenv("XDG_STATE_HOME");
+    if (old)
+        setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
 
     EXPECT_EQ(corvalis::LogFilePath(), corvalis::ExecutableDir() + "viewer.log");
     EXPECT_THAT(corvalis::ExecutableDir(), ::testing::EndsWith("/tests/"));

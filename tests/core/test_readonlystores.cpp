@@ -1,8 +1,8 @@
 // Stores on media the viewer cannot write: a folder without write permission
 // (checked as an unprivileged user, since root writes anywhere) and a
 // read-only file system. Rollback-journal and WAL-mode stores both open.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -60,11 +60,13 @@ std::string OpensAndReads(const std::string& path) {
     TileDatabase db;
     std::string error;
     if (!db.Open(path, error)) return "open failed: " + error;
-    if (db.minZoom() != 0 || db.maxZoom() != 2 || db.KindName() != "MBTiles") return "wrong store facts";
+    if (db.minZoom() != 0 || db.maxZoom() != 2 || db.KindName() != "MBTiles")
+        return "wrong store facts";
     const std::uint8_t* data = nullptr;
     std::int32_t count = 0;
     if (!db.ReadTile(1, 1, 0, data, count)) return "tile missing";
-    if (std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)) != "tile 1/1/0")
+    if (std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)) !=
+        "tile 1/1/0")
         return "wrong tile";
     return {};
 }
@@ -85,8 +87,9 @@ class ReadOnlyFolder : public ::testing::Test {
 protected:
     void SetUp() override {
         // The unprivileged user must reach the folder, but not write in it.
-        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec |
-                                        fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                        fs::perms::others_exec | fs::perms::group_read |
+                                        fs::perms::others_read);
         folder = dir.path() / "card";
         fs::create_directory(folder);
     }
@@ -95,8 +98,9 @@ protected:
         fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
     }
     void Lock() {
-        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
     }
     TempDir dir;
     fs::path folder;
@@ -122,7 +126,8 @@ TEST_F(ReadOnlyFolder, WalStoreWithCompanionFilesLeftByItsWriterOpens) {
     // A writer that still has the store open leaves "-wal" and "-shm" beside it.
     sqlite3* writer = nullptr;
     ASSERT_EQ(sqlite3_open(wal.c_str(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer, "select count(*) from tiles;", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "select count(*) from tiles;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     ASSERT_TRUE(fs::exists(wal + "-shm"));
     Lock();
     EXPECT_TRUE(InChild([&] { return OpensAndReads(wal); }, true));
@@ -137,15 +142,18 @@ TEST_F(ReadOnlyFolder, OtherFailuresKeepTheirReasons) {
         w.Exec("PRAGMA journal_mode=WAL; CREATE TABLE things (a);");
     }
     Lock();
-    EXPECT_TRUE(InChild([&]() -> std::string {
-        TileDatabase db;
-        std::string error;
-        if (db.Open((folder / "missing.mbtiles").string(), error)) return "a missing store opened";
-        if (error.rfind("cannot open database: ", 0) != 0) return "missing store: " + error;
-        if (db.Open(notStore, error)) return "a database without tiles opened";
-        if (error != "this file has no 'tiles' table.") return "other database: " + error;
-        return {};
-    }, true));
+    EXPECT_TRUE(InChild(
+        [&]() -> std::string {
+            TileDatabase db;
+            std::string error;
+            if (db.Open((folder / "missing.mbtiles").string(), error))
+                return "a missing store opened";
+            if (error.rfind("cannot open database: ", 0) != 0) return "missing store: " + error;
+            if (db.Open(notStore, error)) return "a database without tiles opened";
+            if (error != "this file has no 'tiles' table.") return "other database: " + error;
+            return {};
+        },
+        true));
 }
 
 TEST(ReadOnlyFileSystem, WalAndRollbackStoresOpen) {
@@ -157,19 +165,25 @@ TEST(ReadOnlyFileSystem, WalAndRollbackStoresOpen) {
     const fs::path mountPoint = dir.path() / "ro";
     fs::create_directory(mountPoint);
     // A private mount namespace: a tmpfs holding copies, then made read-only.
-    const auto result = InChild([&]() -> std::string {
-        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") != 0)
-            _exit(kCannotMount);
-        for (const char* name : {"plain.mbtiles", "wal.mbtiles"}) fs::copy_file(source / name, mountPoint / name);
-        if (mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-            _exit(kCannotMount);
-        for (const char* name : {"plain.mbtiles", "wal.mbtiles"})
-            if (std::string problem = OpensAndReads((mountPoint / name).string()); !problem.empty())
-                return std::string(name) + ": " + problem;
-        return {};
-    }, false);
-    if (result.status == kCannotMount << 8) GTEST_SKIP() << "no private mounts here (they need root)";
+    const auto result = InChild(
+        [&]() -> std::string {
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=8m") != 0)
+                _exit(kCannotMount);
+            for (const char* name : {"plain.mbtiles", "wal.mbtiles"})
+                fs::copy_file(source / name, mountPoint / name);
+            if (mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                _exit(kCannotMount);
+            for (const char* name : {"plain.mbtiles", "wal.mbtiles"})
+                if (std::string problem = OpensAndReads((mountPoint / name).string());
+                    !problem.empty())
+                    return std::string(name) + ": " + problem;
+            return {};
+        },
+        false);
+    if (result.status == kCannotMount << 8)
+        GTEST_SKIP() << "no private mounts here (they need root)";
     EXPECT_TRUE(result.ok) << "child status " << result.status;
 }
 

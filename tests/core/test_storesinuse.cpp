@@ -25,7 +25,8 @@ using testsupport::Watchdog;
 namespace {
 
 // Full world at levels 0..z1, tagged tiles, MBTiles layout.
-std::string WriteWorld(const TempDir& dir, const std::string& name, int z1, const char* journal = "DELETE") {
+std::string WriteWorld(const TempDir& dir, const std::string& name, int z1,
+                       const char* journal = "DELETE") {
     const std::string path = dir.file(name);
     StoreWriter w(path, Layout::MBTiles);
     w.Exec(std::string("PRAGMA journal_mode=") + journal + ";");
@@ -153,8 +154,10 @@ TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {
     {
         const TileDatabase::ReadBatch batch(db);
         EXPECT_EQ(Read(db, 1, 1, 1).substr(0, 10), "tile 1/1/1");
-        ASSERT_EQ(ExecElsewhere(wal, "UPDATE tiles SET tile_data = CAST('changed' AS BLOB);"), SQLITE_OK);
-        EXPECT_EQ(Read(db, 2, 3, 0).substr(0, 10), "tile 2/3/0") << "a frame's tiles come from one snapshot";
+        ASSERT_EQ(ExecElsewhere(wal, "UPDATE tiles SET tile_data = CAST('changed' AS BLOB);"),
+                  SQLITE_OK);
+        EXPECT_EQ(Read(db, 2, 3, 0).substr(0, 10), "tile 2/3/0")
+            << "a frame's tiles come from one snapshot";
     }
     EXPECT_EQ(Read(db, 2, 3, 0), "changed");
 
@@ -166,7 +169,8 @@ TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {
         EXPECT_EQ(Read(db, 1, 0, 0).substr(0, 10), "tile 1/0/0");
         EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_BUSY);
     }
-    EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_OK) << "no lock is left behind";
+    EXPECT_EQ(ExecElsewhere(plain, "BEGIN EXCLUSIVE; COMMIT;"), SQLITE_OK)
+        << "no lock is left behind";
     EXPECT_EQ(ReadAll(db, 2), 21);
 
     // Closing or reopening the store inside a batch ends its transaction there.
@@ -185,8 +189,10 @@ TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {
 // Tile (z, x, y) as version v writes it: its address, the version, then a
 // run of one letter whose length depends on the version.
 std::string Versioned(int z, int x, int y, int v) {
-    return "tile " + std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y) + " v=" +
-           std::to_string(v) + "|" + std::string(static_cast<std::size_t>(100 + v * 37 % 3000), static_cast<char>('a' + v % 26));
+    return "tile " + std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y) +
+           " v=" + std::to_string(v) + "|" +
+           std::string(static_cast<std::size_t>(100 + v * 37 % 3000),
+                       static_cast<char>('a' + v % 26));
 }
 
 TEST(StoreInUse, WalStoreWrittenByAnotherProcessReadsConsistentTiles) {
@@ -213,10 +219,11 @@ TEST(StoreInUse, WalStoreWrittenByAnotherProcessReadsConsistentTiles) {
     OtherProcess writer(path);
     writer.Send("PRAGMA wal_autocheckpoint=50;\n");
     for (int v = 1; v <= 400; ++v)
-        writer.Send("BEGIN; UPDATE tiles SET image = CAST(printf('tile %d/%d/%d v=%d|', z, x, y, " + std::to_string(v) +
-                    ") || substr(replace(hex(zeroblob(" + std::to_string(100 + v * 37 % 3000) + ")), '0', '" +
-                    std::string(1, static_cast<char>('a' + v % 26)) + "'), 1, " + std::to_string(100 + v * 37 % 3000) +
-                    ") AS BLOB); COMMIT;\n");
+        writer.Send("BEGIN; UPDATE tiles SET image = CAST(printf('tile %d/%d/%d v=%d|', z, x, y, " +
+                    std::to_string(v) + ") || substr(replace(hex(zeroblob(" +
+                    std::to_string(100 + v * 37 % 3000) + ")), '0', '" +
+                    std::string(1, static_cast<char>('a' + v % 26)) + "'), 1, " +
+                    std::to_string(100 + v * 37 % 3000) + ") AS BLOB); COMMIT;\n");
     Watchdog watchdog("reading while another process writes", std::chrono::seconds(60));
     std::set<int> versions;
     int reads = 0;
@@ -228,7 +235,8 @@ TEST(StoreInUse, WalStoreWrittenByAnotherProcessReadsConsistentTiles) {
                     ASSERT_NE(t, "<none>") << z << "/" << x << "/" << y;
                     const auto eq = t.find("v=");
                     const auto bar = t.find('|');
-                    ASSERT_TRUE(eq != std::string::npos && bar != std::string::npos) << t.substr(0, 40);
+                    ASSERT_TRUE(eq != std::string::npos && bar != std::string::npos)
+                        << t.substr(0, 40);
                     const int v = std::stoi(t.substr(eq + 2, bar - eq - 2));
                     ASSERT_EQ(t, Versioned(z, x, y, v));
                     versions.insert(v);

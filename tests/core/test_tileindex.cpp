@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "storewriter.h"
-#include "watchdog.h"
 #include "tileindex.h"
 #include "tilesource.h"
+#include "watchdog.h"
 
 using testsupport::Blob;
 using testsupport::Layout;
@@ -29,14 +29,16 @@ const corvalis::TileColumns kMbtiles{"zoom_level", "tile_column", "tile_row"};
 const corvalis::TileColumns kXyz{"z", "x", "y"};
 
 std::vector<Row> GroupedQuery(sqlite3* db, const corvalis::TileColumns& c) {
-    const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" + c.column +
-                            "), min(" + c.row + "), max(" + c.row + ") from tiles group by " + c.zoom;
+    const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" +
+                            c.column + "), min(" + c.row + "), max(" + c.row +
+                            ") from tiles group by " + c.zoom;
     sqlite3_stmt* st = nullptr;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
     std::vector<Row> rows;
     while (sqlite3_step(st) == SQLITE_ROW)
-        rows.emplace_back(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
-                          sqlite3_column_int(st, 3), sqlite3_column_int(st, 4));
+        rows.emplace_back(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1),
+                          sqlite3_column_int(st, 2), sqlite3_column_int(st, 3),
+                          sqlite3_column_int(st, 4));
     sqlite3_finalize(st);
     return rows;
 }
@@ -46,7 +48,8 @@ std::vector<Row> Seeks(sqlite3* db, const corvalis::TileColumns& c) {
     std::string error;
     EXPECT_TRUE(corvalis::SeekZoomExtents(
         db, c, [](int) { return true; },
-        [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); }, error))
+        [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); },
+        error))
         << error;
     return rows;
 }
@@ -64,7 +67,8 @@ std::vector<Row> SeeksInRange(sqlite3* db, const corvalis::TileColumns& c, int l
     std::string error;
     const corvalis::StoredZoomFilter filter(lo, hi, [](int) { return true; });
     EXPECT_TRUE(corvalis::SeekZoomExtents(
-        db, c, filter, [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); },
+        db, c, filter,
+        [&](int zs, int x0, int x1, int y0, int y1) { rows.emplace_back(zs, x0, x1, y0, y1); },
         error))
         << error;
     return rows;
@@ -77,16 +81,31 @@ TEST(TileIndex, UnusableLevelsArePassedOverInOneSeek) {
     // Levels around both ends of the range, values whose low 32 bits come back
     // into it, reals that truncate into it from below, text and blobs.
     const char* rows[] = {
-        "(-5, 1, 1, X'00')",  "(-4.5, 2, 2, X'00')", "(-0.5, 3, 3, X'00')", "(0, 4, 4, X'00')",
-        "(3, 5, 5, X'00')",   "(4, 6, 6, X'00')",    "(40.5, 7, 7, X'00')", "(1000, 8, 8, X'00')",
-        "(4294967296, 9, 9, X'00')", "(4294967299, 10, 10, X'00')", "(4294967300, 11, 11, X'00')",
-        "(-4294967295, 12, 12, X'00')", "(9223372036854775807, 13, 13, X'00')", "('2', 14, 14, X'00')",
-        "(X'03', 15, 15, X'00')", "(-2, 16, 16, X'00')", "(-1, 17, 17, X'00')",
+        "(-5, 1, 1, X'00')",
+        "(-4.5, 2, 2, X'00')",
+        "(-0.5, 3, 3, X'00')",
+        "(0, 4, 4, X'00')",
+        "(3, 5, 5, X'00')",
+        "(4, 6, 6, X'00')",
+        "(40.5, 7, 7, X'00')",
+        "(1000, 8, 8, X'00')",
+        "(4294967296, 9, 9, X'00')",
+        "(4294967299, 10, 10, X'00')",
+        "(4294967300, 11, 11, X'00')",
+        "(-4294967295, 12, 12, X'00')",
+        "(9223372036854775807, 13, 13, X'00')",
+        "('2', 14, 14, X'00')",
+        "(X'03', 15, 15, X'00')",
+        "(-2, 16, 16, X'00')",
+        "(-1, 17, 17, X'00')",
     };
     for (const char* r : rows)
-        w.Exec(std::string("INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") + r);
-    w.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
-           "INSERT INTO tiles SELECT 100 + i, 0, 0, X'00' FROM n;");
+        w.Exec(std::string(
+                   "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") +
+               r);
+    w.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+        "INSERT INTO tiles SELECT 100 + i, 0, 0, X'00' FROM n;");
     for (auto [lo, hi] : {std::pair{0, 3}, {-3, 2}, {4, 4}, {-2147483647 - 1, 2147483647}}) {
         SCOPED_TRACE(std::to_string(lo) + ".." + std::to_string(hi));
         // The levels in range come out as the grouped query gives them, and
@@ -126,24 +145,50 @@ TEST(TileIndex, SeeksMatchGroupedQueryOnOddValues) {
     StoreWriter w(dir.file("odd.mbtiles"), Layout::MBTiles);
     w.Exec("DROP INDEX tile_index; CREATE INDEX zx ON tiles (zoom_level, tile_column);");
     const char* rows[] = {
-        "(NULL, 4, 5, X'00')",   "(NULL, NULL, 9, X'00')", "(0, 0, 0, X'00')",
-        "(1, NULL, 7, X'00')",   "(1, 1, -3, X'00')",      "(1, 0, NULL, X'00')",
-        "(2, 1, 2, X'00')",      "(2, 'a', 1, X'00')",     "(3, 1.5, 2, X'00')",
-        "(3, 2, 8, X'00')",      "(4, 5, 'txt', X'00')",   "(4, 5, 6, X'00')",
-        "(5, 4294967301, 2, X'00')", "(5, 3, -4294967290, X'00')", "(2.5, 1, 1, X'00')",
-        "('7', 1, 1, X'00')",    "('x9', 3, 3, X'00')",    "(X'01', 2, 2, X'00')",
-        "(-2147483649, 1, 1, X'00')", "(6, NULL, NULL, X'00')",
+        "(NULL, 4, 5, X'00')",
+        "(NULL, NULL, 9, X'00')",
+        "(0, 0, 0, X'00')",
+        "(1, NULL, 7, X'00')",
+        "(1, 1, -3, X'00')",
+        "(1, 0, NULL, X'00')",
+        "(2, 1, 2, X'00')",
+        "(2, 'a', 1, X'00')",
+        "(3, 1.5, 2, X'00')",
+        "(3, 2, 8, X'00')",
+        "(4, 5, 'txt', X'00')",
+        "(4, 5, 6, X'00')",
+        "(5, 4294967301, 2, X'00')",
+        "(5, 3, -4294967290, X'00')",
+        "(2.5, 1, 1, X'00')",
+        "('7', 1, 1, X'00')",
+        "('x9', 3, 3, X'00')",
+        "(X'01', 2, 2, X'00')",
+        "(-2147483649, 1, 1, X'00')",
+        "(6, NULL, NULL, X'00')",
         // A real column number between integer ones, and NULL columns holding the row range.
-        "(7, 1, 0, X'00')", "(7, 1.5, -9, X'00')", "(7, 2, 8, X'00')",
-        "(8, NULL, -5, X'00')", "(8, NULL, 50, X'00')", "(8, 1, 0, X'00')",
+        "(7, 1, 0, X'00')",
+        "(7, 1.5, -9, X'00')",
+        "(7, 2, 8, X'00')",
+        "(8, NULL, -5, X'00')",
+        "(8, NULL, 50, X'00')",
+        "(8, 1, 0, X'00')",
         // Columns whose first row is NULL (min() passes over it), one holding only NULL.
-        "(9, 1, NULL, X'00')", "(9, 1, 4, X'00')", "(9, 2, NULL, X'00')", "(9, 2, -7, X'00')",
-        "(9, 3, NULL, X'00')", "(9, 4, 2, X'00')",
+        "(9, 1, NULL, X'00')",
+        "(9, 1, 4, X'00')",
+        "(9, 2, NULL, X'00')",
+        "(9, 2, -7, X'00')",
+        "(9, 3, NULL, X'00')",
+        "(9, 4, 2, X'00')",
         // Text and blob column numbers after the integer ones.
-        "(10, 1, 1, X'00')", "(10, 'z', 5, X'00')", "(11, 2, 2, X'00')", "(11, X'05', -1, X'00')",
+        "(10, 1, 1, X'00')",
+        "(10, 'z', 5, X'00')",
+        "(11, 2, 2, X'00')",
+        "(11, X'05', -1, X'00')",
     };
     for (const char* r : rows)
-        w.Exec(std::string("INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") + r);
+        w.Exec(std::string(
+                   "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES ") +
+               r);
     EXPECT_EQ(Seeks(w.db(), kMbtiles), GroupedQuery(w.db(), kMbtiles));
 }
 
@@ -153,7 +198,9 @@ TEST(TileIndex, SeeksLeaveNoReadLockBehind) {
     w.Tile(3, 1, 2, Blob(3, 1, 2));
     w.Tile(4, 5, 6, Blob(4, 5, 6));
     sqlite3* reader = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(dir.file("lock.mbtiles").c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_open_v2(dir.file("lock.mbtiles").c_str(), &reader, SQLITE_OPEN_READONLY, nullptr),
+        SQLITE_OK);
     const std::vector<Row> expected{{3, 1, 1, 2, 2}, {4, 5, 5, 6, 6}};
     EXPECT_EQ(Seeks(reader, kMbtiles), expected);
     EXPECT_NE(sqlite3_get_autocommit(reader), 0) << "the read transaction is closed";
@@ -175,7 +222,8 @@ TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {
         SCOPED_TRACE(round);
         StoreWriter w(dir.file("r" + std::to_string(round) + ".db"), Layout::None);
         w.Exec("CREATE TABLE tiles (z int, x int, y int, s int, image blob);");
-        w.Exec(round % 2 ? "CREATE INDEX i ON tiles (z, x, y);" : "CREATE INDEX i ON tiles (z, x);");
+        w.Exec(round % 2 ? "CREATE INDEX i ON tiles (z, x, y);"
+                         : "CREATE INDEX i ON tiles (z, x);");
         const int levels = 1 + static_cast<int>(rng() % 6);
         const bool sparse = round % 3 == 0;
         w.Exec("BEGIN;");
@@ -187,7 +235,8 @@ TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {
                         w.Tile(z + static_cast<int>(rng() % 2) * 10, x, y, Blob(z, x, y));
         }
         for (int k = 0; k < 3; ++k)  // a few rows far out
-            w.Tile(static_cast<int>(rng() % 40) - 5, static_cast<std::int64_t>(rng()) - (std::int64_t{1} << 31),
+            w.Tile(static_cast<int>(rng() % 40) - 5,
+                   static_cast<std::int64_t>(rng()) - (std::int64_t{1} << 31),
                    static_cast<int>(rng() % 100000), Blob(0, 0, 0));
         w.Exec("COMMIT;");
         EXPECT_EQ(Seeks(w.db(), kXyz), GroupedQuery(w.db(), kXyz));
@@ -198,12 +247,15 @@ TEST(TileIndex, StoreExtentsIdenticalWithAndWithoutIndex) {
     TempDir dir;
     std::mt19937 rng(7);
     for (Layout layout : {Layout::MBTiles, Layout::Xyz}) {
-        const std::string indexed = dir.file(layout == Layout::MBTiles ? "i.mbtiles" : "i.sqlitedb");
+        const std::string indexed =
+            dir.file(layout == Layout::MBTiles ? "i.mbtiles" : "i.sqlitedb");
         const std::string plain = dir.file(layout == Layout::MBTiles ? "p.mbtiles" : "p.sqlitedb");
         {
             StoreWriter a(indexed, layout), b(plain, layout);
-            if (layout == Layout::MBTiles) b.Exec("DROP INDEX tile_index;");
-            else a.Exec("CREATE INDEX zxy ON tiles (z, x, y);");
+            if (layout == Layout::MBTiles)
+                b.Exec("DROP INDEX tile_index;");
+            else
+                a.Exec("CREATE INDEX zxy ON tiles (z, x, y);");
             a.Exec("BEGIN;");
             b.Exec("BEGIN;");
             std::set<std::tuple<int, int, int>> seen;
@@ -223,10 +275,12 @@ TEST(TileIndex, StoreExtentsIdenticalWithAndWithoutIndex) {
         std::string error;
         ASSERT_TRUE(da.Open(indexed, error)) << error;
         ASSERT_TRUE(db.Open(plain, error)) << error;
-        EXPECT_EQ(std::make_pair(da.minZoom(), da.maxZoom()), std::make_pair(db.minZoom(), db.maxZoom()));
+        EXPECT_EQ(std::make_pair(da.minZoom(), da.maxZoom()),
+                  std::make_pair(db.minZoom(), db.maxZoom()));
         for (int z = 0; z < 32; ++z) {
             int a[4] = {-1, -1, -1, -1}, b[4] = {-1, -1, -1, -1};
-            EXPECT_EQ(da.GetZoomExtent(z, a[0], a[1], a[2], a[3]), db.GetZoomExtent(z, b[0], b[1], b[2], b[3]));
+            EXPECT_EQ(da.GetZoomExtent(z, a[0], a[1], a[2], a[3]),
+                      db.GetZoomExtent(z, b[0], b[1], b[2], b[3]));
             EXPECT_EQ(std::vector<int>(a, a + 4), std::vector<int>(b, b + 4)) << "level " << z;
         }
         EXPECT_EQ(da.hasTileIndex(), true);
@@ -244,17 +298,20 @@ TEST(TileIndex, SeeksEndOnAnIndexWithKeysOutOfOrder) {
         StoreWriter w(good, Layout::MBTiles);
         w.FullWorld(0, 3, [](int z, std::int64_t x, std::int64_t y) { return Blob(z, x, y); });
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(w.db(), "SELECT rootpage FROM sqlite_master WHERE name = 'tile_index'", -1, &st, nullptr);
+        sqlite3_prepare_v2(w.db(), "SELECT rootpage FROM sqlite_master WHERE name = 'tile_index'",
+                           -1, &st, nullptr);
         ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
         root = sqlite3_column_int(st, 0);
         sqlite3_finalize(st);
     }
     std::ifstream in(good, std::ios::binary);
-    const std::vector<char> original{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::vector<char> original{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
     const std::size_t page = static_cast<std::size_t>(root - 1) * 4096;
     ASSERT_GT(original.size(), page + 4096);
     ASSERT_EQ(static_cast<unsigned char>(original[page]), 0x0A) << "the index is one leaf page";
-    const int cells = (static_cast<unsigned char>(original[page + 3]) << 8) | static_cast<unsigned char>(original[page + 4]);
+    const int cells = (static_cast<unsigned char>(original[page + 3]) << 8) |
+                      static_cast<unsigned char>(original[page + 4]);
     ASSERT_EQ(cells, 85);
 
     Watchdog watchdog("seeks on damaged indexes", std::chrono::seconds(60));
@@ -267,13 +324,15 @@ TEST(TileIndex, SeeksEndOnAnIndexWithKeysOutOfOrder) {
         std::swap(bytes[a], bytes[b]);
         std::swap(bytes[a + 1], bytes[b + 1]);
         const std::string path = dir.file("bad" + std::to_string(trial) + ".mbtiles");
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         std::string error;
         int rows = 0;
         corvalis::SeekZoomExtents(
-            db, kMbtiles, [](int) { return true; }, [&](int, int, int, int, int) { ++rows; }, error);
+            db, kMbtiles, [](int) { return true; }, [&](int, int, int, int, int) { ++rows; },
+            error);
         EXPECT_LE(rows, 85);
         sqlite3_close(db);
         corvalis::TileDatabase store;

@@ -41,7 +41,9 @@ std::string ReadBack(TileDatabase& db, int z, int x, int y) {
     return std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
 }
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Text(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -74,8 +76,10 @@ TEST_F(TileStoreTest, RecognisesEachLayout) {
     const Case cases[] = {
         {"a.mbtiles", Layout::MBTiles, "", corvalis::KindMBTiles, "MBTiles", false},
         {"b.db", Layout::Xyz, "", corvalis::KindSqliteXyz, "SQLite tiles (XYZ)", true},
-        {"c.SQLITEDB", Layout::Xyz, "", corvalis::KindSqliteReversedZ, "SQLite tiles (reversed z)", true},
-        {"d.sqlitedb", Layout::Xyz, "", corvalis::KindSqliteReversedZ, "SQLite tiles (reversed z)", true},
+        {"c.SQLITEDB", Layout::Xyz, "", corvalis::KindSqliteReversedZ, "SQLite tiles (reversed z)",
+         true},
+        {"d.sqlitedb", Layout::Xyz, "", corvalis::KindSqliteReversedZ, "SQLite tiles (reversed z)",
+         true},
         // Both image columns: the MBTiles one decides.
         {"e.db", Layout::MBTiles, "ALTER TABLE tiles ADD COLUMN image blob;", corvalis::KindMBTiles,
          "MBTiles", false},
@@ -105,9 +109,10 @@ TEST_F(TileStoreTest, AcceptsTilesViewOverDeduplicatedImages) {
         StoreWriter w(path, Layout::None);
         w.Exec("CREATE TABLE map (zoom_level int, tile_column int, tile_row int, tile_id text);");
         w.Exec("CREATE TABLE images (tile_id text, tile_data blob);");
-        w.Exec("CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS "
-               "tile_column, map.tile_row AS tile_row, images.tile_data AS tile_data FROM map "
-               "JOIN images ON map.tile_id = images.tile_id;");
+        w.Exec(
+            "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS "
+            "tile_column, map.tile_row AS tile_row, images.tile_data AS tile_data FROM map "
+            "JOIN images ON map.tile_id = images.tile_id;");
         w.Exec("INSERT INTO map VALUES (1, 1, 0, 'a');");
         w.Exec("INSERT INTO images VALUES ('a', X'0102030405');");
     }
@@ -121,15 +126,25 @@ TEST_F(TileStoreTest, RefusesFilesThatAreNotTileStores) {
     const std::string noTiles = dir.file("none.db");
     { StoreWriter w(noTiles, Layout::None); }
     const std::string upper = dir.file("upper.db");
-    { StoreWriter w(upper, Layout::None); w.Exec("CREATE TABLE TILES (x int, y int, z int, image blob);"); }
+    {
+        StoreWriter w(upper, Layout::None);
+        w.Exec("CREATE TABLE TILES (x int, y int, z int, image blob);");
+    }
     const std::string noColumns = dir.file("cols.db");
-    { StoreWriter w(noColumns, Layout::None); w.Exec("CREATE TABLE tiles (x int, y int, z int, data blob);"); }
+    {
+        StoreWriter w(noColumns, Layout::None);
+        w.Exec("CREATE TABLE tiles (x int, y int, z int, data blob);");
+    }
     const std::string text = dir.file("text.mbtiles");
     WriteFile(text, std::string(4096, 'x'));
     const std::string empty = dir.file("empty.mbtiles");
     { StoreWriter w(empty, Layout::MBTiles); }
     const std::string outOfRange = dir.file("range.mbtiles");
-    { StoreWriter w(outOfRange, Layout::MBTiles); w.Tile(32, 0, 0, Blob(0, 0, 0)); w.Tile(-1, 0, 0, Blob(0, 0, 0)); }
+    {
+        StoreWriter w(outOfRange, Layout::MBTiles);
+        w.Tile(32, 0, 0, Blob(0, 0, 0));
+        w.Tile(-1, 0, 0, Blob(0, 0, 0));
+    }
 
     const std::pair<std::string, std::string> cases[] = {
         {noTiles, "this file has no 'tiles' table."},
@@ -169,15 +184,44 @@ TEST_F(TileStoreTest, MetadataRules) {
         {{{"NAME", "  My map "}, {"Format", "PNG"}}, "  My map ", "png", false, 0, 5, false},
         {{{"name", "   "}, {"format", ""}}, "area.oruxmapsimages", "", false, 0, 5, false},
         {{{"scheme", " XYZ "}}, "area.oruxmapsimages", "jpg", true, 0, 5, false},
-        {{{"scheme", "slippy"}, {"scheme", "google"}}, "area.oruxmapsimages", "jpg", true, 0, 5, false},
+        {{{"scheme", "slippy"}, {"scheme", "google"}},
+         "area.oruxmapsimages",
+         "jpg",
+         true,
+         0,
+         5,
+         false},
         {{{"scheme", "xyz"}, {"scheme", "TMS"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
         {{{"minzoom", "abc"}, {"maxzoom", "40"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
-        {{{"minzoom", "  +2xyz"}, {"maxzoom", "9"}}, "area.oruxmapsimages", "jpg", false, 2, 5, false},
+        {{{"minzoom", "  +2xyz"}, {"maxzoom", "9"}},
+         "area.oruxmapsimages",
+         "jpg",
+         false,
+         2,
+         5,
+         false},
         {{{"minzoom", "3"}, {"minzoom", "-1"}, {"maxzoom", "4"}, {"maxzoom", "4.9"}},
-         "area.oruxmapsimages", "jpg", false, 3, 4, false},
-        {{{"bounds", "-180,-85.0511,180,85.0511"}}, "area.oruxmapsimages", "jpg", false, 0, 5, true},
+         "area.oruxmapsimages",
+         "jpg",
+         false,
+         3,
+         4,
+         false},
+        {{{"bounds", "-180,-85.0511,180,85.0511"}},
+         "area.oruxmapsimages",
+         "jpg",
+         false,
+         0,
+         5,
+         true},
         {{{"bounds", " -10, 20,30 , 40"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
-        {{{"bounds", " -10, 20, 30, 40 trailing"}}, "area.oruxmapsimages", "jpg", false, 0, 5, true},
+        {{{"bounds", " -10, 20, 30, 40 trailing"}},
+         "area.oruxmapsimages",
+         "jpg",
+         false,
+         0,
+         5,
+         true},
         {{{"bounds", "30,20,-10,40"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
         {{{"bounds", "-181,20,-10,40"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
         {{{"bounds", "1,2,3"}}, "area.oruxmapsimages", "jpg", false, 0, 5, false},
@@ -185,7 +229,8 @@ TEST_F(TileStoreTest, MetadataRules) {
     int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(index);
-        const std::string path = dir.file("m" + std::to_string(index++) + "/area.oruxmapsimages.db");
+        const std::string path =
+            dir.file("m" + std::to_string(index++) + "/area.oruxmapsimages.db");
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         {
             StoreWriter w(path, Layout::MBTiles);
@@ -236,7 +281,8 @@ TEST_F(TileStoreTest, ZoomRangeSettling) {
         for (int z : levels) w.Tile(z, 0, 0, Blob(z, 0, 0));
         return path;
     };
-    ASSERT_TRUE(db.Open(store("a.mbtiles", {0, 1, 2, 3, 4, 5}, {{"minzoom", "2"}, {"maxzoom", "9"}}), error));
+    ASSERT_TRUE(db.Open(
+        store("a.mbtiles", {0, 1, 2, 3, 4, 5}, {{"minzoom", "2"}, {"maxzoom", "9"}}), error));
     EXPECT_EQ(std::make_pair(db.minZoom(), db.maxZoom()), std::make_pair(2, 5));
 
     EXPECT_FALSE(db.Open(store("b.mbtiles", {0, 1, 2, 3, 4, 5}, {{"minzoom", "7"}}), error));
@@ -251,7 +297,8 @@ TEST_F(TileStoreTest, ZoomRangeSettling) {
     EXPECT_EQ(v, 99) << "a failed lookup leaves its outputs untouched";
 
     // A metadata range that starts on an empty level moves to the next present one.
-    ASSERT_TRUE(db.Open(store("d.mbtiles", {3, 5, 7}, {{"minzoom", "4"}, {"maxzoom", "6"}}), error));
+    ASSERT_TRUE(
+        db.Open(store("d.mbtiles", {3, 5, 7}, {{"minzoom", "4"}, {"maxzoom", "6"}}), error));
     EXPECT_EQ(std::make_pair(db.minZoom(), db.maxZoom()), std::make_pair(5, 5));
 }
 
@@ -271,14 +318,21 @@ TEST_F(TileStoreTest, WorldNumberingForEveryRowScheme) {
 
     // One tile stored at TMS row 0 (the south row) at level 1 is world row 1.
     const std::string south = dir.file("south.mbtiles");
-    { StoreWriter w(south, Layout::MBTiles); w.Tile(1, 0, 0, Blob(1, 0, 0)); }
+    {
+        StoreWriter w(south, Layout::MBTiles);
+        w.Tile(1, 0, 0, Blob(1, 0, 0));
+    }
     ASSERT_TRUE(db.Open(south, error));
     EXPECT_EQ(ExtentOf(db, 1), (Extent{0, 0, 1, 1}));
     EXPECT_EQ(ReadBack(db, 1, 0, 1), Text(Blob(1, 0, 0)));
 
     // A scheme entry switches an MBTiles store to XYZ rows.
     const std::string xyz = dir.file("xyz.mbtiles");
-    { StoreWriter w(xyz, Layout::MBTiles); w.Meta("scheme", "xyz"); w.Tile(1, 0, 0, Blob(1, 0, 0)); }
+    {
+        StoreWriter w(xyz, Layout::MBTiles);
+        w.Meta("scheme", "xyz");
+        w.Tile(1, 0, 0, Blob(1, 0, 0));
+    }
     ASSERT_TRUE(db.Open(xyz, error));
     EXPECT_EQ(ExtentOf(db, 1), (Extent{0, 0, 0, 0}));
     EXPECT_EQ(ReadBack(db, 1, 0, 0), Text(Blob(1, 0, 0)));
@@ -384,21 +438,24 @@ TEST_F(TileStoreTest, ProbesTileSizeFromFirstCornerTile) {
         return std::make_pair(db.tileWidth(), db.tileHeight());
     };
     using P = std::pair<int, int>;
-    EXPECT_EQ(open("png.db", [](StoreWriter& w) { w.Tile(0, 0, 0, PngHeader(512, 384)); }), P(512, 384));
+    EXPECT_EQ(open("png.db", [](StoreWriter& w) { w.Tile(0, 0, 0, PngHeader(512, 384)); }),
+              P(512, 384));
     // A GIF corner tile ends the search with 256 even when a later level has a PNG.
-    EXPECT_EQ(open("gif.db", [](StoreWriter& w) {
-                  const std::string gif = "GIF89a\x10\0\x10\0";
-                  w.Tile(0, 0, 0, Bytes(gif.begin(), gif.end()));
-                  w.Tile(1, 0, 0, PngHeader(512, 512));
-              }),
+    EXPECT_EQ(open("gif.db",
+                   [](StoreWriter& w) {
+                       const std::string gif = "GIF89a\x10\0\x10\0";
+                       w.Tile(0, 0, 0, Bytes(gif.begin(), gif.end()));
+                       w.Tile(1, 0, 0, PngHeader(512, 512));
+                   }),
               P(256, 256));
     // Level 0's corner tile is missing (only column 1 is non-empty... at level 1 the corner
     // (0,0) is absent but the extent starts at column 0): the next level decides.
-    EXPECT_EQ(open("corner.db", [](StoreWriter& w) {
-                  w.Tile(1, 0, 1, PngHeader(100, 100));
-                  w.Tile(1, 1, 0, PngHeader(100, 100));
-                  w.Tile(2, 0, 0, PngHeader(300, 200));
-              }),
+    EXPECT_EQ(open("corner.db",
+                   [](StoreWriter& w) {
+                       w.Tile(1, 0, 1, PngHeader(100, 100));
+                       w.Tile(1, 1, 0, PngHeader(100, 100));
+                       w.Tile(2, 0, 0, PngHeader(300, 200));
+                   }),
               P(300, 200));
     EXPECT_EQ(open("oversize.db", [](StoreWriter& w) { w.Tile(0, 0, 0, PngHeader(8192, 256)); }),
               P(256, 256));
@@ -407,7 +464,8 @@ TEST_F(TileStoreTest, ProbesTileSizeFromFirstCornerTile) {
 TEST(ProbeImageSize, Headers) {
     auto probe = [](const Bytes& b) {
         std::int32_t w = -1, h = -1;
-        const bool ok = corvalis::ProbeImageSize(b.data(), static_cast<std::int64_t>(b.size()), w, h);
+        const bool ok =
+            corvalis::ProbeImageSize(b.data(), static_cast<std::int64_t>(b.size()), w, h);
         return std::make_tuple(ok, w, h);
     };
     using R = std::tuple<bool, int, int>;
@@ -420,13 +478,15 @@ TEST(ProbeImageSize, Headers) {
     EXPECT_EQ(probe(Bytes{0x89, 'P', 'N'}), R(false, 0, 0));
 
     // JPEG: an APP0 segment, then a baseline frame header for 300 x 200 (h first).
-    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0,
-                  0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 200, 0x01, 0x2C, 3, 1, 0x22, 0, 2, 0x11, 1};
+    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F',  'I',  'F',  0,    1,
+                  1,    0,    0,    1,    0,    1,    0,   0,    0xFF, 0xC0, 0x00, 0x11,
+                  0x08, 0x00, 200,  0x01, 0x2C, 3,    1,   0x22, 0,    2,    0x11, 1};
     EXPECT_EQ(probe(jpeg), R(true, 300, 200));
     Bytes progressive = jpeg;
     progressive[21] = 0xC2;
     EXPECT_EQ(probe(progressive), R(true, 300, 200));
-    Bytes huffmanFirst = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x04, 0, 0, 0xFF, 0xC0, 0, 0x11, 8, 0, 16, 0, 32, 3, 0, 0};
+    Bytes huffmanFirst = {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x04, 0,  0, 0xFF, 0xC0,
+                          0,    0x11, 8,    0,    16,   0,    32, 3, 0,    0};
     EXPECT_EQ(probe(huffmanFirst), R(true, 32, 16));
     Bytes endsEarly = {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::get<0>(probe(endsEarly)), false);
@@ -443,17 +503,21 @@ TEST(ProbeImageSize, Headers) {
         return b;
     };
     Bytes lossy = webp("VP8 ");
-    lossy[26] = 0x00; lossy[27] = 0xC1;  // 256 with scale bits set
-    lossy[28] = 0x00; lossy[29] = 0x02;  // 512
+    lossy[26] = 0x00;
+    lossy[27] = 0xC1;  // 256 with scale bits set
+    lossy[28] = 0x00;
+    lossy[29] = 0x02;  // 512
     EXPECT_EQ(probe(lossy), R(true, 256, 512));
     EXPECT_EQ(probe(webp("VP8L")), R(true, 1, 1));
     Bytes lossless = webp("VP8L");
     const std::uint32_t bits = 255u | (511u << 14);
-    for (int i = 0; i < 4; ++i) lossless[21 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        lossless[21 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
     EXPECT_EQ(probe(lossless), R(true, 256, 512));
     Bytes extended = webp("VP8X");
-    extended[24] = 0xFF; extended[25] = 0x01;  // 511 + 1
-    extended[27] = 0xFF;                        // 255 + 1
+    extended[24] = 0xFF;
+    extended[25] = 0x01;  // 511 + 1
+    extended[27] = 0xFF;  // 255 + 1
     EXPECT_EQ(probe(extended), R(true, 512, 256));
     extended[26] = 0x01;  // width beyond 8191
     EXPECT_EQ(std::get<0>(probe(extended)), false);
@@ -491,7 +555,10 @@ protected:
 };
 
 TEST_F(OruxTest, SidecarPlacesLocalGridOnWorld) {
-    ASSERT_TRUE(db.Open(Store("area.oruxmapsimages.db", "[XY]\r\nMinX_2=1\r\nMinY_2=1\r\nMinX_1=2\r\nMinY_1=0\r\n"), error)) << error;
+    ASSERT_TRUE(db.Open(
+        Store("area.oruxmapsimages.db", "[XY]\r\nMinX_2=1\r\nMinY_2=1\r\nMinX_1=2\r\nMinY_1=0\r\n"),
+        error))
+        << error;
     EXPECT_TRUE(db.localGrid());
     EXPECT_FALSE(db.geoUnknown());
     EXPECT_EQ(db.KindName(), "Orux (local grid)");
@@ -545,7 +612,8 @@ TEST_F(OruxTest, LevelLimitAtZoom31) {
     EXPECT_EQ(ReadBack(db, 31, INT32_MAX, INT32_MAX), Text(Blob(31, 0, 0)));
     EXPECT_FALSE(db.zoomPresent(30)) << "MinX_30 = 2^30 is outside level 30";
 
-    WriteFile(corvalis::OruxSidecarPath(path), "[XY]\nMinX_31=2147483648\nMinY_31=0\nMinX_5=0\nMinY_5=0\n");
+    WriteFile(corvalis::OruxSidecarPath(path),
+              "[XY]\nMinX_31=2147483648\nMinY_31=0\nMinX_5=0\nMinY_5=0\n");
     EXPECT_FALSE(db.Open(path, error));
     EXPECT_EQ(error, "the tiles table is empty.") << "no level with tiles keeps an offset";
 }
@@ -564,7 +632,9 @@ TEST_F(TileStoreTest, OpeningNeverChangesTheFile) {
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
     EXPECT_EQ(std::filesystem::file_size(path), size);
     std::ifstream again(path, std::ios::binary);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), bytes);
+    EXPECT_EQ(
+        std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()),
+        bytes);
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         (void)entry;

@@ -1,6 +1,7 @@
 // Helpers for the window tests: the log, message boxes and input events.
 #pragma once
 
+#include <QtTest/qtestspontaneevent.h>
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
@@ -9,7 +10,6 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <QWindow>
-#include <QtTest/qtestspontaneevent.h>
 
 #include <fstream>
 #include <functional>
@@ -21,7 +21,9 @@
 namespace guitest {
 
 // The log beside the test program, emptied by ClearLog.
-inline void ClearLog() { QFile::remove(QString::fromStdString(corvalis::LogFilePath())); }
+inline void ClearLog() {
+    QFile::remove(QString::fromStdString(corvalis::LogFilePath()));
+}
 
 // Log lines without their timestamp prefix.
 inline std::vector<std::string> LogMessages() {
@@ -41,7 +43,9 @@ inline int CountMessages(const std::string& prefix) {
     return n;
 }
 
-inline int GridLines() { return CountMessages("grid z="); }
+inline int GridLines() {
+    return CountMessages("grid z=");
+}
 
 // Closes every message box that opens while it lives and keeps their texts.
 class MessageBoxCatcher {
@@ -69,8 +73,9 @@ private:
 inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos,
                       Qt::MouseButton button = Qt::LeftButton) {
     const bool move = type == QEvent::MouseMove;
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::MouseButtons(Qt::NoButton) : Qt::MouseButtons(button);
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease
+                                      ? Qt::MouseButtons(Qt::NoButton)
+                                      : Qt::MouseButtons(button);
     QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)),
                       move ? Qt::NoButton : button, held, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
@@ -108,6 +113,8 @@ inline bool SendKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = 
     return event.isAccepted();
 }
 
-inline QRgb PixelAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
+inline QRgb PixelAt(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFFu;
+}
 
 }  // namespace guitest

@@ -130,9 +130,9 @@ private slots:
         QCOMPARE(form.StatusBar1->PanelText(2), QString("156543.03 m/px"));
         const auto log = LogMessages();
         QCOMPARE(log.at(0), "boot: argc=1 arg1=[" + path + "]");
-        QCOMPARE(CountMessages("opened " + path +
-                               "  kind=MBTiles  zoom=0-3  tile=256x256  format=png"),
-                 1);
+        QCOMPARE(
+            CountMessages("opened " + path + "  kind=MBTiles  zoom=0-3  tile=256x256  format=png"),
+            1);
         QCOMPARE(CountMessages("grid z=0 cols=1 rows=1 loaded=1 reused=0 missing=0"), 1);
         QVERIFY(form.OverviewReady());
 

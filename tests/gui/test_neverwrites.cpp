@@ -51,7 +51,8 @@ void XyzStore(const std::string& path, bool reversed) {
     for (int z = 0; z <= 2; ++z)
         for (int y = 0; y < (1 << z); ++y)
             for (int x = 0; x < (1 << z); ++x)
-                w.Tile(reversed ? 17 - z : z, x, y, teststores::SolidPng(256, 256, teststores::TileColour(z, x, y)));
+                w.Tile(reversed ? 17 - z : z, x, y,
+                       teststores::SolidPng(256, 256, teststores::TileColour(z, x, y)));
     w.Exec("COMMIT;");
 }
 
@@ -84,7 +85,8 @@ private slots:
         SwitchToWal((folder / "wal.mbtiles").string());
         QVERIFY(!fs::exists(folder / "wal.mbtiles-wal"));
         for (const auto& e : fs::directory_iterator(folder))
-            fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+            fs::last_write_time(e.path(),
+                                fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
         const auto before = Snapshot(folder);
 
         {
@@ -92,13 +94,15 @@ private slots:
             form.resize(700, 500);
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
-            for (const char* name : {"reference.mbtiles", "test_orux.db", "xyz.db", "reversed.sqlitedb", "wal.mbtiles"}) {
+            for (const char* name : {"reference.mbtiles", "test_orux.db", "xyz.db",
+                                     "reversed.sqlitedb", "wal.mbtiles"}) {
                 const std::string path = (folder / name).string();
                 form.OpenStore(path);
                 QVERIFY2(form.StoreOpen(), name);
                 // Every level, panning about at each.
                 do {
-                    for (int key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_Right})
+                    for (int key :
+                         {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_Right})
                         for (int i = 0; i < 5; ++i) form.FormKeyDown(key);
                     form.CenterOnOverviewPoint(10, 10);
                 } while (form.Viewport().ZoomIn() && (form.RenderMap(true), true));
@@ -112,12 +116,14 @@ private slots:
         for (const auto& [name, state] : before) {
             QVERIFY2(after.count(name) == 1, name.c_str());
             QVERIFY2(after.at(name).bytes == state.bytes, (name + ": bytes changed").c_str());
-            QVERIFY2(after.at(name).time == state.time, (name + ": modification time changed").c_str());
+            QVERIFY2(after.at(name).time == state.time,
+                     (name + ": modification time changed").c_str());
         }
         for (const auto& [name, state] : after) {
             if (before.count(name)) continue;
-            QVERIFY2(name == "wal.mbtiles-shm" || (name == "wal.mbtiles-wal" && state.bytes.empty()),
-                     ("added beside the stores: " + name).c_str());
+            QVERIFY2(
+                name == "wal.mbtiles-shm" || (name == "wal.mbtiles-wal" && state.bytes.empty()),
+                ("added beside the stores: " + name).c_str());
         }
     }
 };

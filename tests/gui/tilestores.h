@@ -39,8 +39,7 @@ inline QRgb TileColour(int z, std::int64_t x, std::int64_t y, int salt = 0) {
 }
 
 // An MBTiles store covering the whole world at levels z0..z1.
-inline void WorldStore(const std::string& path, int z0, int z1, int tileSize = 256,
-                       int salt = 0) {
+inline void WorldStore(const std::string& path, int z0, int z1, int tileSize = 256, int salt = 0) {
     StoreWriter store(path, Layout::MBTiles);
     store.Meta("name", "world");
     store.Meta("format", "png");

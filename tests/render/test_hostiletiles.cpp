@@ -24,10 +24,45 @@ using testsupport::Bytes;
 namespace {
 
 Bytes JpegHeader(std::uint16_t w, std::uint16_t h) {
-    return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00, 0x11, 0x08,
-            static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(w >> 8),
-            static_cast<std::uint8_t>(w), 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01,
-            0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34};
+    return {0xFF,
+            0xD8,
+            0xFF,
+            0xE0,
+            0x00,
+            0x04,
+            0x00,
+            0x00,
+            0xFF,
+            0xC0,
+            0x00,
+            0x11,
+            0x08,
+            static_cast<std::uint8_t>(h >> 8),
+            static_cast<std::uint8_t>(h),
+            static_cast<std::uint8_t>(w >> 8),
+            static_cast<std::uint8_t>(w),
+            0x03,
+            0x01,
+            0x22,
+            0x00,
+            0x02,
+            0x11,
+            0x01,
+            0x03,
+            0x11,
+            0x01,
+            0xFF,
+            0xDA,
+            0x00,
+            0x08,
+            0x01,
+            0x01,
+            0x00,
+            0x00,
+            0x3F,
+            0x00,
+            0x12,
+            0x34};
 }
 
 Bytes Cut(Bytes b, std::size_t keep) {
@@ -47,9 +82,16 @@ TEST(HostileTiles, EachBecomesAMissingTileWithinTheMemoryOfTileAndFrame) {
     Bytes hugeJpeg = JpegHeader(256, 256);
     hugeJpeg.resize(64 << 20, 0x41);
     const std::vector<Bytes> hostile = {
-        testsupport::PngHeader(8191, 8191), JpegHeader(8191, 8191), testsupport::PngHeader(8193, 8193),
-        JpegHeader(9000, 9000), huge, hugeJpeg, Bytes(64 << 20, 0x41), Cut(good, good.size() / 2),
-        Cut(jpeg, jpeg.size() / 2), Cut(jpeg, 300),
+        testsupport::PngHeader(8191, 8191),
+        JpegHeader(8191, 8191),
+        testsupport::PngHeader(8193, 8193),
+        JpegHeader(9000, 9000),
+        huge,
+        hugeJpeg,
+        Bytes(64 << 20, 0x41),
+        Cut(good, good.size() / 2),
+        Cut(jpeg, jpeg.size() / 2),
+        Cut(jpeg, 300),
     };
     const std::string path = dir.file("hostile.mbtiles");
     {
@@ -58,7 +100,8 @@ TEST(HostileTiles, EachBecomesAMissingTileWithinTheMemoryOfTileAndFrame) {
         w.Exec("BEGIN;");
         for (int i = 0; i < 16; ++i) {
             const int x = i % 4, y = i / 4;
-            w.Tile(2, x, 3 - y, i == 0 ? good : hostile[static_cast<std::size_t>(i - 1) % hostile.size()]);
+            w.Tile(2, x, 3 - y,
+                   i == 0 ? good : hostile[static_cast<std::size_t>(i - 1) % hostile.size()]);
         }
         w.Exec("COMMIT;");
     }

@@ -36,8 +36,12 @@ std::vector<std::string> GridLines() {
     return out;
 }
 
-QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
-QRgb Rgb(QRgb c) { return c & 0xFFFFFFu; }
+QRgb Pixel(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFFu;
+}
+QRgb Rgb(QRgb c) {
+    return c & 0xFFFFFFu;
+}
 
 class RendererTest : public ::testing::Test {
 protected:

@@ -82,7 +82,8 @@ void ExpectSameFrame(const QImage* a, const QImage* b) {
     ASSERT_EQ(a->size(), b->size());
     const auto rowBytes = static_cast<std::size_t>(a->width()) * 3;
     for (int y = 0; y < a->height(); ++y)
-        ASSERT_EQ(std::memcmp(a->constScanLine(y), b->constScanLine(y), rowBytes), 0) << "row " << y;
+        ASSERT_EQ(std::memcmp(a->constScanLine(y), b->constScanLine(y), rowBytes), 0)
+            << "row " << y;
 }
 
 // Two renderers, one decoding on this thread and one on workers, driven alike.
@@ -151,8 +152,12 @@ TEST_F(PooledRenderTest, FramesMatchDecodingOneTileAfterAnother) {
         ASSERT_TRUE(viewport.ZoomIn());
         RenderBoth(true);
         // Pans far enough to shift the block: shared cells copied, the rest read.
-        for (const auto& [dx, dy] : {std::pair{-900, -300}, {-700, 0}, {0, -800}, {1200, 500},
-                                     {-300, 200}, {2000, 2000}}) {
+        for (const auto& [dx, dy] : {std::pair{-900, -300},
+                                     {-700, 0},
+                                     {0, -800},
+                                     {1200, 500},
+                                     {-300, 200},
+                                     {2000, 2000}}) {
             viewport.PanBy(dx, dy);
             RenderBoth(false);
             RenderBoth(true);
@@ -207,9 +212,10 @@ TEST(DecodePool, DrawsEveryQueuedTileIntoItsCell) {
     DecodePool pool(3);
     pool.Begin(frame, loaded);
     for (int i = 0; i < kCols * kRows; ++i)
-        ASSERT_TRUE(pool.Submit(i, (i % kCols) * kSide, (i / kCols) * kSide, kSide, kSide,
-                                tiles[static_cast<std::size_t>(i)].data(),
-                                static_cast<std::int32_t>(tiles[static_cast<std::size_t>(i)].size())));
+        ASSERT_TRUE(
+            pool.Submit(i, (i % kCols) * kSide, (i / kCols) * kSide, kSide, kSide,
+                        tiles[static_cast<std::size_t>(i)].data(),
+                        static_cast<std::int32_t>(tiles[static_cast<std::size_t>(i)].size())));
     EXPECT_FALSE(pool.Submit(0, 0, 0, kSide, kSide, nullptr, 5));
     pool.Finish();
     for (int i = 0; i < kCols * kRows; ++i) {
@@ -217,7 +223,8 @@ TEST(DecodePool, DrawsEveryQueuedTileIntoItsCell) {
         EXPECT_EQ(loaded[static_cast<std::size_t>(i)], broken ? 0 : 1) << i;
         const QRgb expected = broken ? qRgb(0, 0, 0) : qRgb(i, 255 - i, 9);
         for (const auto& [dx, dy] : {std::pair{0, 0}, {kSide - 1, kSide - 1}, {3, 11}})
-            EXPECT_EQ(frame.pixel((i % kCols) * kSide + dx, (i / kCols) * kSide + dy), expected) << i;
+            EXPECT_EQ(frame.pixel((i % kCols) * kSide + dx, (i / kCols) * kSide + dy), expected)
+                << i;
     }
 }
 

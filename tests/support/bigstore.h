@@ -17,7 +17,8 @@ inline void WriteBigMbtiles(const std::string& path, std::int64_t rows,
                             const std::vector<std::vector<std::uint8_t>>& pool) {
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+        throw std::runtime_error("cannot create " + path);
     auto exec = [&](const char* sql) {
         if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db));
@@ -25,7 +26,9 @@ inline void WriteBigMbtiles(const std::string& path, std::int64_t rows,
     exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA page_size=4096;");
     exec("CREATE TABLE metadata (name text, value text);");
     exec("INSERT INTO metadata VALUES ('format', 'jpg');");
-    exec("CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, tile_data blob);");
+    exec(
+        "CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, tile_data "
+        "blob);");
     exec("BEGIN;");
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4);", -1, &st, nullptr);

@@ -32,8 +32,9 @@ inline QImage LoadWorld(const std::string& path) {
     for (int y = 0; y < world.height(); ++y)
         for (int x = 0; x < world.width(); ++x) {
             const int land = ((x / 64) + (y / 64)) % 3 == 0;
-            world.setPixelColor(x, y, land ? QColor(60 + y % 60, 120 + x % 80, 50)
-                                           : QColor(20, 40 + y % 50, 120 + x % 100));
+            world.setPixelColor(x, y,
+                                land ? QColor(60 + y % 60, 120 + x % 80, 50)
+                                     : QColor(20, 40 + y % 50, 120 + x % 100));
         }
     return world;
 }

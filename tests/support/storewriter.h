@@ -18,7 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "corvalis-test-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "corvalis-test-XXXXXX").string();
         if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
         path_ = tmpl;
     }
@@ -51,12 +52,14 @@ public:
             throw std::runtime_error("cannot create " + path);
         Exec("PRAGMA journal_mode=DELETE;");
         if (layout == Layout::MBTiles) {
-            Exec("CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, "
-                 "tile_data blob);");
+            Exec(
+                "CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, "
+                "tile_data blob);");
             Exec("CREATE UNIQUE INDEX tile_index on tiles (zoom_level, tile_column, tile_row);");
         } else if (layout == Layout::Xyz) {
-            Exec("CREATE TABLE tiles (x int, y int, z int, s int, image blob, "
-                 "PRIMARY KEY (x, y, z, s));");
+            Exec(
+                "CREATE TABLE tiles (x int, y int, z int, s int, image blob, "
+                "PRIMARY KEY (x, y, z, s));");
         }
         if (withMetadataTable) Exec("CREATE TABLE metadata (name text, value text);");
     }

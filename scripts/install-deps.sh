@@ -10,12 +10,15 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev libxkbcommon-dev
   # codecs and storage
   libturbojpeg0-dev libpng-dev libspng-dev libsqlite3-dev sqlite3
+  libdeflate-dev libisal-dev libavif-dev
+  # compressed archive directories and vector tiles
+  zlib1g-dev libzstd-dev libbrotli-dev libprotozero-dev
   # sample store source picture
   xplanet-images
   # real-window tests
   xvfb xdotool x11-utils xauth
-  # desktop integration checks
-  desktop-file-utils shared-mime-info
+  # desktop integration checks and the Debian package
+  desktop-file-utils shared-mime-info dpkg-dev file lintian appstream librsvg2-bin
 )
 
 missing=()

@@ -26,6 +26,32 @@ inline SqliteStatement PrepareStatement(sqlite3* db, const char* sql) {
     return SqliteStatement(raw);
 }
 
+// name as an SQL identifier in double quotes, any quote in it doubled.
+inline std::string QuoteIdentifier(std::string_view name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + '"';
+}
+
+// Resets a statement and clears its bindings when it ends, so that the
+// statement is ready for its next use whichever way the use ended.
+class StatementScope {
+public:
+    explicit StatementScope(sqlite3_stmt* st) : st_(st) {}
+    ~StatementScope() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    StatementScope(const StatementScope&) = delete;
+    StatementScope& operator=(const StatementScope&) = delete;
+
+private:
+    sqlite3_stmt* st_;
+};
+
 // Holds one read transaction while it lives, when the connection is not in
 // one already: the statements run meanwhile read one snapshot of the store,
 // and the file lock is taken once for all of them. Does nothing for a null

@@ -34,11 +34,10 @@ void Bind(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
 
 // Runs a one-value statement whose parameters are bound; null when it fails.
 Value StepOne(sqlite3_stmt* st) {
+    const StatementScope scope(st);
     Value result;
     if (sqlite3_step(st) == SQLITE_ROW)
         result.reset(sqlite3_value_dup(sqlite3_column_value(st, 0)));
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
     return result;
 }
 
@@ -55,6 +54,7 @@ struct SeekPair {
 };
 
 SeekPair SeekTwo(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params) {
+    const StatementScope scope(st);
     Bind(st, params);
     SeekPair result;
     const int rc = sqlite3_step(st);
@@ -65,8 +65,6 @@ SeekPair SeekTwo(sqlite3_stmt* st, std::initializer_list<sqlite3_value*> params)
         result.second.reset(sqlite3_value_dup(sqlite3_column_value(st, 1)));
         result.ok = result.first && result.second;
     }
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
     return result;
 }
 
@@ -89,7 +87,8 @@ std::int32_t Low32(const std::optional<std::int64_t>& v) {
 class ExtentSeeker {
 public:
     ExtentSeeker(sqlite3* db, const TileColumns& c) : db_(db) {
-        const std::string z = c.zoom, x = c.column, y = c.row, from = " FROM tiles";
+        const std::string z = c.zoom, x = c.column, y = c.row,
+                          from = " FROM " + QuoteIdentifier(c.table);
         const std::string all =
             "SELECT min(" + x + "), max(" + x + "), min(" + y + "), max(" + y + ")" + from;
         firstZ_ = Prepare("SELECT min(" + z + ")" + from);
@@ -121,10 +120,12 @@ public:
             return false;
         }
         // The NULL group comes first, as in the grouped query.
-        if (sqlite3_step(nullZ_.get()) == SQLITE_ROW &&
-            !AggregateRow(nullZGroup_.get(), 0, {}, visit))
-            return Failed(errorText);
-        sqlite3_reset(nullZ_.get());
+        {
+            const StatementScope scope(nullZ_.get());
+            if (sqlite3_step(nullZ_.get()) == SQLITE_ROW &&
+                !AggregateRow(nullZGroup_.get(), 0, {}, visit))
+                return Failed(errorText);
+        }
 
         Value level = SeekOne(firstZ_.get(), {});
         while (level && sqlite3_value_type(level.get()) != SQLITE_NULL) {
@@ -196,14 +197,12 @@ private:
     // The four aggregates of one group computed by a single statement.
     bool AggregateRow(sqlite3_stmt* st, std::int32_t zs,
                       std::initializer_list<sqlite3_value*> params, const ExtentRowVisitor& visit) {
-        int i = 1;
-        for (sqlite3_value* p : params) sqlite3_bind_value(st, i++, p);
+        const StatementScope scope(st);
+        Bind(st, params);
         const bool ok = sqlite3_step(st) == SQLITE_ROW;
         if (ok)
             visit(zs, sqlite3_column_int(st, 0), sqlite3_column_int(st, 1),
                   sqlite3_column_int(st, 2), sqlite3_column_int(st, 3));
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
         return ok;
     }
 
@@ -270,23 +269,28 @@ private:
 
 TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns) {
     TableIndexes result;
-    auto list = PrepareStatement(db, "SELECT name, partial FROM pragma_index_list('tiles');");
+    auto list = PrepareStatement(db, "SELECT name, partial FROM pragma_index_list(?1);");
     auto info = PrepareStatement(
         db, "SELECT name, coll, desc FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno;");
     if (!list || !info) return result;
+    sqlite3_bind_text(list.get(), 1, columns.table, -1, SQLITE_STATIC);
     while (sqlite3_step(list.get()) == SQLITE_ROW) {
         if (sqlite3_column_int(list.get(), 1) != 0)
             continue;  // partial indexes do not serve every level
-        sqlite3_bind_value(info.get(), 1, sqlite3_column_value(list.get(), 0));
         std::vector<std::pair<std::string, std::string>> keys;
         bool zoomDescending = false;
-        while (sqlite3_step(info.get()) == SQLITE_ROW) {
-            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
-            const auto* coll = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
-            if (keys.empty()) zoomDescending = sqlite3_column_int(info.get(), 2) != 0;
-            keys.emplace_back(name ? name : "", coll ? coll : "");
+        {
+            const StatementScope scope(info.get());
+            sqlite3_bind_value(info.get(), 1, sqlite3_column_value(list.get(), 0));
+            while (sqlite3_step(info.get()) == SQLITE_ROW) {
+                const auto* name =
+                    reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+                const auto* coll =
+                    reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+                if (keys.empty()) zoomDescending = sqlite3_column_int(info.get(), 2) != 0;
+                keys.emplace_back(name ? name : "", coll ? coll : "");
+            }
         }
-        sqlite3_reset(info.get());
         if (keys.empty()) continue;
         const std::string& first = keys[0].first;
         if (AsciiIEquals(first, columns.zoom) || AsciiIEquals(first, columns.column) ||

@@ -12,11 +12,12 @@
 
 namespace corvalis {
 
-// Column names of the tiles table for one layout.
+// Column names of the tile table for one layout, and the table's name.
 struct TileColumns {
     const char* zoom;
     const char* column;
     const char* row;
+    const char* table = "tiles";
 };
 
 struct TableIndexes {
@@ -24,7 +25,7 @@ struct TableIndexes {
     bool anyTileIndex = false;       // an index starts with zoom, column or row
 };
 
-// Reads the indexes of table "tiles" (none for a view).
+// Reads the indexes of the tile table (none for a view).
 TableIndexes InspectTileIndexes(sqlite3* db, const TileColumns& columns);
 
 // One result row of "select zoom, min(column), max(column), min(row),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode_codecs.h"
+#include "imageformat.h"
 
 namespace corvalis {
 
@@ -41,14 +42,6 @@ namespace {
 
 // Cells far beyond any frame are refused so that rectangle arithmetic cannot overflow.
 constexpr int kCoordinateLimit = 1 << 28;
-
-bool IsPng(const std::uint8_t* b, std::size_t n) {
-    return n >= 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G';
-}
-
-bool IsJpeg(const std::uint8_t* b, std::size_t n) {
-    return n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
-}
 
 // A picture of the cell's size that lies wholly inside the frame is decoded
 // straight into the frame's rows. Any other goes through the scratch picture,
@@ -123,9 +116,9 @@ bool TileDecoder::Draw(QImage& target, int x, int y, int width, int height,
     }
     const QRect cell(x, y, width, height);
     Codecs& c = *codecs;
-    if (IsPng(bytes, count))
+    if (HasPngSignature(bytes, count))
         return DrawWith(c.png, target, cell, c.picture, bytes, count, lastError);
-    if (IsJpeg(bytes, count))
+    if (HasJpegSignature(bytes, count))
         return DrawWith(c.jpeg, target, cell, c.picture, bytes, count, lastError);
     if (!c.generic) c.generic = std::make_unique<detail::GenericCodec>();
     return DrawWith(*c.generic, target, cell, c.picture, bytes, count, lastError);

@@ -1,0 +1,56 @@
+// What opening a store settles about it: its layout, metadata, zoom range,
+// tile size, bounds and per-level extents, in world numbering.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace corvalis {
+
+enum TileStoreKind : std::uint8_t {
+    KindNone = 0,
+    KindMBTiles = 1,
+    KindSqliteXyz = 2,
+    KindSqliteReversedZ = 3,
+};
+
+inline constexpr int kZoomLevels = 32;
+
+struct ZoomExtent {
+    std::int32_t minX = 0;
+    std::int32_t maxX = 0;
+    std::int32_t minY = 0;
+    std::int32_t maxY = 0;
+    bool present = false;
+};
+
+struct StoreFacts {
+    TileStoreKind kind = KindNone;
+    std::string kindName;    // the layout's display name
+    bool xyzRows = false;    // the file counts its rows from the north
+    bool reversedZ = false;  // the file numbers its levels backwards
+    bool localGrid = false;  // placed on the world grid by a sidecar
+    bool geoUnknown = false;
+    std::string format;
+    std::string name;
+    std::int32_t minZoom = 0;
+    std::int32_t maxZoom = 0;
+    std::int32_t tileWidth = 256;
+    std::int32_t tileHeight = 256;
+    bool hasBounds = false;
+    double west = 0.0;
+    double south = 0.0;
+    double east = 0.0;
+    double north = 0.0;
+    bool hasTileIndex = false;  // single-tile reads are served by an index
+    std::array<ZoomExtent, kZoomLevels> extents{};
+
+    // Whether level z (0..31) holds tiles; false for any other z.
+    bool ZoomPresent(std::int32_t z) const {
+        return z >= 0 && z < kZoomLevels && extents[static_cast<std::size_t>(z)].present;
+    }
+    const ZoomExtent& Extent(std::int32_t z) const { return extents[static_cast<std::size_t>(z)]; }
+};
+
+}  // namespace corvalis

@@ -1,0 +1,54 @@
+// A store layout says how to recognise a file as its own and opens a reader
+// for it: the object that reads the tiles of that one open store.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storefacts.h"
+
+namespace corvalis {
+
+class StoreOpening;
+
+class StoreReader {
+public:
+    virtual ~StoreReader() = default;
+
+    // Called once the zoom range is settled, before the first tile read.
+    virtual bool PrepareReads(std::string& errorText) = 0;
+
+    // Replaces bytes with the encoded picture of world tile (z, x, y). False,
+    // with bytes in any state, when the store has no such tile or it cannot
+    // be read.
+    virtual bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
+                          std::vector<std::uint8_t>& bytes) = 0;
+
+    // While a batch is open, tile reads may share work (one read transaction).
+    virtual void BeginReadBatch() {}
+    virtual void EndReadBatch() {}
+};
+
+class StoreLayout {
+public:
+    virtual ~StoreLayout() = default;
+
+    // Whether the file being opened holds this layout.
+    virtual bool Recognise(StoreOpening& opening) const = 0;
+
+    // Opens the store as this layout: settles its kind and flags, metadata
+    // and per-level extents in facts (the zoom range, tile size and derived
+    // bounds are settled afterwards, the same way for every layout). Null,
+    // with errorText, when the store cannot be opened.
+    virtual std::unique_ptr<StoreReader> Open(StoreOpening& opening, StoreFacts& facts,
+                                              std::string& errorText) const = 0;
+};
+
+// Tries the layouts in their order and opens the store as the first that
+// recognises it; null with errorText when none does or the open fails.
+std::unique_ptr<StoreReader> OpenStoreReader(const std::string& path, StoreFacts& facts,
+                                             std::string& errorText);
+
+}  // namespace corvalis

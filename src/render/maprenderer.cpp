@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <utility>
 
 #include "logging.h"
+#include "maprenderer_pool.h"
 #include "tiledecoder.h"
 #include "tilesource.h"
 
@@ -56,60 +58,55 @@ RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
     return outcome;
 }
 
+MapRenderer::MapRenderer() {
+    SetDecodeThreads(DefaultDecodeThreads());
+}
+
+MapRenderer::~MapRenderer() = default;
+
+void MapRenderer::SetDecodeThreads(int count) {
+    if (count <= 1) {
+        pool.reset();
+        return;
+    }
+    count = std::min(count, kMaxDecodeThreads);
+    if (pool && pool->Workers() == count) return;
+    pool.reset();
+    try {
+        pool = std::make_unique<DecodePool>(count);
+    } catch (const std::exception&) {
+        // No threads to be had (or no memory): decode on the composing thread.
+        pool.reset();
+    }
+}
+
+int MapRenderer::DecodeThreads() const {
+    return pool ? pool->Workers() : 1;
+}
+
+CellDrawer& MapRenderer::Drawer(TileDecoder& decoder) {
+    if (pool) return *pool;
+    inlineDrawer.SetDecoder(&decoder);
+    return inlineDrawer;
+}
+
 bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid) {
     FrameBuffer& target = lastFrame == &frameA ? frameB : frameA;
-    const bool reuse = lastFrame != nullptr && lastGrid.zoom == grid.zoom;
-    loadedCount = 0;
-    reusedCount = 0;
-    missingCount = 0;
+    const EarlierFrame earlier{LastFrame(), lastGrid};
+    tallies = {};
     if (!target.Resize(grid.pixelWidth, grid.pixelHeight)) {
         // Out of memory for the block: nothing can be shown of it.
         lastFrame = nullptr;
         lastGrid.Reset();
         return false;
     }
-    QImage& image = target.Image();
-    if (pool)
-        DrawCellsPooled(store, decoder, grid, image, reuse);
-    else
-        DrawCells(store, decoder, grid, image, reuse);
+    tallies =
+        ComposeBlock(store, grid, target.Image(), earlier, Drawer(decoder), cellStates,
+                     [this](QImage& image, const QRect& cell) {
+                         DrawMissingTile(image, cell.x(), cell.y(), cell.width(), cell.height());
+                     });
     lastFrame = &target;
     lastGrid = grid;
-    return true;
-}
-
-void MapRenderer::DrawCells(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid,
-                            QImage& image, bool reuse) {
-    const int tw = grid.tileWidth;
-    const int th = grid.tileHeight;
-    const TileDatabase::ReadBatch reads(store);
-    for (int y = grid.minY; y <= grid.maxY; ++y) {
-        for (int x = grid.minX; x <= grid.maxX; ++x) {
-            if (reuse && CopyFromLastFrame(grid, x, y, image)) {
-                ++reusedCount;
-                continue;
-            }
-            const int cx = (x - grid.minX) * tw;
-            const int cy = (y - grid.minY) * th;
-            const std::uint8_t* bytes = nullptr;
-            std::int32_t count = 0;
-            if (store.ReadTile(grid.zoom, x, y, bytes, count) &&
-                decoder.DrawTile(&image, cx, cy, tw, th, bytes, count)) {
-                ++loadedCount;
-            } else {
-                DrawMissingTile(image, cx, cy, tw, th);
-                ++missingCount;
-            }
-        }
-    }
-}
-
-bool MapRenderer::CopyFromLastFrame(const TileGrid& grid, int x, int y, QImage& image) const {
-    int ox = 0;
-    int oy = 0;
-    if (!lastGrid.CellOffset(x, y, ox, oy)) return false;
-    CopyPixels(lastFrame->Image(), ox, oy, grid.tileWidth, grid.tileHeight, image,
-               (x - grid.minX) * grid.tileWidth, (y - grid.minY) * grid.tileHeight);
     return true;
 }
 
@@ -165,8 +162,8 @@ void MapRenderer::ClearView() {
 
 std::string MapRenderer::GridLine() const {
     return Format("grid z=%d cols=%d rows=%d loaded=%d reused=%d missing=%d", lastGrid.zoom,
-                  lastGrid.maxX - lastGrid.minX + 1, lastGrid.maxY - lastGrid.minY + 1, loadedCount,
-                  reusedCount, missingCount);
+                  lastGrid.maxX - lastGrid.minX + 1, lastGrid.maxY - lastGrid.minY + 1,
+                  tallies.loaded, tallies.reused, tallies.missing);
 }
 
 }  // namespace corvalis

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "composition.h"
 #include "maprenderer_frame.h"
 #include "mapviewport.h"
 
@@ -68,6 +68,9 @@ public:
     // decoder of its own, created now and kept.
     void SetDecodeThreads(int count);
     int DecodeThreads() const;
+    // What draws the tiles of a composition: the pool, or decoder on the
+    // composing thread.
+    CellDrawer& Drawer(TileDecoder& decoder);
 
     // Forgets the last composition, so that the next one reuses nothing.
     void ResetFrames();
@@ -81,35 +84,27 @@ public:
     const QImage* LastFrame() const { return lastFrame ? &lastFrame->Image() : nullptr; }
     const TileGrid& LastGrid() const { return lastGrid; }
     const QImage& ViewImage() const { return view; }
-    int LoadedCount() const { return loadedCount; }
-    int ReusedCount() const { return reusedCount; }
-    int MissingCount() const { return missingCount; }
+    int LoadedCount() const { return tallies.loaded; }
+    int ReusedCount() const { return tallies.reused; }
+    int MissingCount() const { return tallies.missing; }
     std::string GridLine() const;
 
 private:
     // False when the frame cannot be had: nothing is composed and the last
     // composition is forgotten.
     bool Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid);
-    // Every cell of grid into image, one after the other or through the pool.
-    void DrawCells(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid, QImage& image,
-                   bool reuse);
-    void DrawCellsPooled(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid,
-                         QImage& image, bool reuse);
-    // Copies cell (x, y) of grid from the last frame when that frame holds it.
-    bool CopyFromLastFrame(const TileGrid& grid, int x, int y, QImage& image) const;
 
     FrameBuffer frameA;
     FrameBuffer frameB;
     FrameBuffer* lastFrame = nullptr;
     TileGrid lastGrid;
     QImage missingTile;
-    int loadedCount = 0;
-    int reusedCount = 0;
-    int missingCount = 0;
+    CompositionTallies tallies;
     QImage view;
     double devicePixelRatio = 1.0;
-    std::unique_ptr<DecodePool> pool;     // null: decode on the composing thread
-    std::vector<std::uint8_t> cellState;  // per cell of a pooled composition, grow-only
+    std::unique_ptr<DecodePool> pool;  // null: decode on the composing thread
+    InlineDrawer inlineDrawer;
+    CellStates cellStates;
 };
 
 }  // namespace corvalis

@@ -1,7 +1,6 @@
 #include "maprenderer_pool.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "tiledecoder.h"
@@ -13,6 +12,10 @@ namespace {
 // Queued tiles per worker: enough to keep every worker busy while the
 // composing thread reads the next tiles.
 constexpr int kSlotsPerWorker = 4;
+
+// A slot keeps the storage of tiles up to this size for the next ones; an
+// oversized tile's bytes are let go as soon as it is drawn.
+constexpr std::size_t kSlotKeepBytes = std::size_t{4} << 20;
 
 }  // namespace
 
@@ -58,9 +61,9 @@ void DecodePool::Stop() {
         if (worker->thread.joinable()) worker->thread.join();
 }
 
-void DecodePool::Begin(QImage& target, std::vector<std::uint8_t>& loaded) {
+void DecodePool::Begin(QImage& target, CellStates& states) {
     std::lock_guard lock(mutex);
-    results = &loaded;
+    results = &states;
     // Each worker draws through a picture of its own over the same pixels, so
     // that no picture object is shared between threads.
     uchar* bits = target.bits();
@@ -69,49 +72,43 @@ void DecodePool::Begin(QImage& target, std::vector<std::uint8_t>& loaded) {
             QImage(bits, target.width(), target.height(), target.bytesPerLine(), target.format());
 }
 
-bool DecodePool::Submit(int cell, int x, int y, int width, int height, const std::uint8_t* bytes,
-                        std::int32_t count) {
-    if (bytes == nullptr || count < 1) return false;
-    int number = 0;
-    {
-        std::unique_lock lock(mutex);
+std::vector<std::uint8_t>& DecodePool::Acquire() {
+    std::unique_lock lock(mutex);
+    if (acquired < 0) {
         // With every slot taken, wait until half are free and refill them in
         // one go: one wake-up of this thread per few tiles, not one per tile.
         if (freeSlots.empty())
             slotFreed.wait(lock, [this] { return freeSlots.size() >= RefillLevel(); });
-        number = freeSlots.back();
+        acquired = freeSlots.back();
         freeSlots.pop_back();
     }
-    // The slot is this thread's until queued.
-    Slot& slot = tileSlots[static_cast<std::size_t>(number)];
-    bool held = true;
-    try {
-        if (slot.bytes.size() < static_cast<std::size_t>(count))
-            slot.bytes.resize(static_cast<std::size_t>(count));
-        std::memcpy(slot.bytes.data(), bytes, static_cast<std::size_t>(count));
-    } catch (const std::bad_alloc&) {
-        held = false;
-    }
+    // The slot is this thread's until queued or given back.
+    return tileSlots[static_cast<std::size_t>(acquired)].bytes;
+}
+
+void DecodePool::Draw(std::size_t cell, const QRect& rect) {
     {
         std::lock_guard lock(mutex);
-        if (!held) {
-            freeSlots.push_back(number);
-            return false;
-        }
-        slot.count = count;
+        if (acquired < 0) return;
+        Slot& slot = tileSlots[static_cast<std::size_t>(acquired)];
         slot.cell = cell;
-        slot.x = x;
-        slot.y = y;
-        slot.width = width;
-        slot.height = height;
-        queue[(queueHead + queueLength) % queue.size()] = number;
+        slot.rect = rect;
+        queue[(queueHead + queueLength) % queue.size()] = acquired;
         ++queueLength;
+        acquired = -1;
     }
     workReady.notify_one();
-    return true;
+}
+
+void DecodePool::Release() {
+    std::lock_guard lock(mutex);
+    if (acquired < 0) return;
+    freeSlots.push_back(acquired);
+    acquired = -1;
 }
 
 void DecodePool::Finish() {
+    Release();
     std::unique_lock lock(mutex);
     slotFreed.wait(lock, [this] { return freeSlots.size() == tileSlots.size(); });
     results = nullptr;
@@ -126,13 +123,15 @@ void DecodePool::Run(Worker& worker) {
         const int number = queue[queueHead];
         queueHead = (queueHead + 1) % queue.size();
         --queueLength;
-        const Slot& slot = tileSlots[static_cast<std::size_t>(number)];
-        std::vector<std::uint8_t>& loaded = *results;
+        Slot& slot = tileSlots[static_cast<std::size_t>(number)];
+        CellStates& states = *results;
         lock.unlock();
-        // Cells are disjoint: these pixels and this result are written by this thread only.
-        const bool drawn = worker.decoder->DrawTile(&worker.frame, slot.x, slot.y, slot.width,
-                                                    slot.height, slot.bytes.data(), slot.count);
-        if (drawn) loaded[static_cast<std::size_t>(slot.cell)] = 1;
+        // Cells are disjoint: these pixels and this state are written by this thread only.
+        const bool drawn = worker.decoder->DrawTile(
+            &worker.frame, slot.rect.x(), slot.rect.y(), slot.rect.width(), slot.rect.height(),
+            slot.bytes.data(), static_cast<std::int64_t>(slot.bytes.size()));
+        states.Set(slot.cell, drawn ? kCellLoaded : kCellMissing);
+        if (slot.bytes.capacity() > kSlotKeepBytes) std::vector<std::uint8_t>().swap(slot.bytes);
         lock.lock();
         freeSlots.push_back(number);
         // Only the levels that the composing thread waits for are worth a wake-up.

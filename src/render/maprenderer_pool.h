@@ -1,11 +1,11 @@
 // Worker threads that decode tiles into disjoint cells of one frame.
 //
-// The composing thread stays the only store reader: it copies each tile's
-// bytes into one of a few reusable slots and queues it; a worker with its own
-// TileDecoder draws it into its cell. Slots are recycled as workers finish, so
-// in steady state nothing is allocated per tile and the memory held is a few
-// tiles' bytes. Cells never overlap, so pixels need no lock; Finish waits for
-// every queued tile and makes the workers' pixels and results visible.
+// The composing thread stays the only store reader: it reads each tile's
+// bytes straight into one of a few reusable slots and queues it; a worker with
+// its own TileDecoder draws it into its cell. Slots are recycled as workers
+// finish, so in steady state nothing is allocated per tile and the memory held
+// is a few tiles' bytes. Cells never overlap, so pixels need no lock; Finish
+// waits for every queued tile and makes the workers' pixels visible.
 #pragma once
 
 #include <QImage>
@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "composition.h"
+
 namespace corvalis {
 
 class TileDecoder;
@@ -27,40 +29,32 @@ inline constexpr int kMaxDecodeThreads = 16;
 // The decode threads a renderer uses by default: one per core, at most 16.
 int DefaultDecodeThreads();
 
-class DecodePool {
+class DecodePool final : public CellDrawer {
 public:
     // Starts workers (1 to 16) threads, each with its own decoder. Throws
     // std::system_error when a thread cannot be started.
     explicit DecodePool(int workers);
-    ~DecodePool();
+    ~DecodePool() override;
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
 
     int Workers() const { return static_cast<int>(workers.size()); }
 
-    // Starts a batch on target (RGB888). Until Finish, only the workers write
-    // the cells they are given, and each one that draws sets loaded[cell] to 1;
-    // the caller may touch other cells of target but not resize or share it.
-    void Begin(QImage& target, std::vector<std::uint8_t>& loaded);
-
-    // Copies count bytes into a free slot (waiting for one) and queues the tile
-    // for the cell (x, y, width, height) of the target. False when the bytes
-    // cannot be held (out of memory): nothing is queued.
-    bool Submit(int cell, int x, int y, int width, int height, const std::uint8_t* bytes,
-                std::int32_t count);
-
-    // Waits until every queued tile has been drawn or has failed.
-    void Finish();
+    // Until Finish, only the workers write the cells they are given; the
+    // caller may touch other cells of target but not resize or share it.
+    void Begin(QImage& target, CellStates& states) override;
+    // A free slot's buffer (waiting for one); it is the caller's until Draw
+    // or Release.
+    std::vector<std::uint8_t>& Acquire() override;
+    void Draw(std::size_t cell, const QRect& rect) override;
+    void Release() override;
+    void Finish() override;
 
 private:
     struct Slot {
         std::vector<std::uint8_t> bytes;  // grow-only
-        std::int32_t count = 0;
-        int cell = 0;
-        int x = 0;
-        int y = 0;
-        int width = 0;
-        int height = 0;
+        std::size_t cell = 0;
+        QRect rect;
     };
     struct Worker {
         std::unique_ptr<TileDecoder> decoder;
@@ -81,7 +75,8 @@ private:
     std::vector<int> queue;      // ring of queued slot numbers, as long as tileSlots
     std::size_t queueHead = 0;
     std::size_t queueLength = 0;
-    std::vector<std::uint8_t>* results = nullptr;
+    int acquired = -1;  // the slot the composing thread holds
+    CellStates* results = nullptr;
     bool stop = false;
     std::vector<std::unique_ptr<Worker>> workers;
 };

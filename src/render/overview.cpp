@@ -28,42 +28,49 @@ void DrawOutline(QPainter& painter, const ThumbBox& rect, const QColor& colour, 
     painter.fillRect(QRect(rect.right - across, rect.top, across, height), colour);
 }
 
-}  // namespace
-
-bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
-    overviewReady = false;
+// The whole lowest level as one block, when it is small enough for a picture.
+bool LowestLevelGrid(const TileDatabase& store, TileGrid& grid) {
     if (!store.isOpen()) return false;
     const std::int32_t z = store.minZoom();
-    std::int32_t minX = 0;
-    std::int32_t maxX = 0;
-    std::int32_t minY = 0;
-    std::int32_t maxY = 0;
+    std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
     if (!store.GetZoomExtent(z, minX, maxX, minY, maxY)) return false;
     const std::int64_t cols = std::int64_t{maxX} - minX + 1;
     const std::int64_t rows = std::int64_t{maxY} - minY + 1;
     if (cols < 1 || rows < 1 || cols * rows > kOverviewMaxTiles) return false;
-    const std::int32_t tw = store.tileWidth();
-    const std::int32_t th = store.tileHeight();
-    const std::int64_t width = cols * tw;
-    const std::int64_t height = rows * th;
+    const std::int64_t width = cols * store.tileWidth();
+    const std::int64_t height = rows * store.tileHeight();
     if (width < 1 || width > kOverviewMaxPixels || height < 1 || height > kOverviewMaxPixels)
         return false;
+    grid.zoom = z;
+    grid.minX = minX;
+    grid.maxX = maxX;
+    grid.minY = minY;
+    grid.maxY = maxY;
+    grid.tileWidth = store.tileWidth();
+    grid.tileHeight = store.tileHeight();
+    grid.pixelWidth = static_cast<int>(width);
+    grid.pixelHeight = static_cast<int>(height);
+    return true;
+}
 
-    if (overviewBitmap.width() != width || overviewBitmap.height() != height ||
+}  // namespace
+
+bool Overview::Build(TileDatabase& store, TileDecoder& decoder) {
+    InlineDrawer drawer(&decoder);
+    return Build(store, drawer);
+}
+
+bool Overview::Build(TileDatabase& store, CellDrawer& drawer) {
+    overviewReady = false;
+    TileGrid grid;
+    if (!LowestLevelGrid(store, grid)) return false;
+    if (overviewBitmap.width() != grid.pixelWidth || overviewBitmap.height() != grid.pixelHeight ||
         overviewBitmap.format() != QImage::Format_RGB888)
-        overviewBitmap =
-            QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB888);
+        overviewBitmap = QImage(grid.pixelWidth, grid.pixelHeight, QImage::Format_RGB888);
     if (overviewBitmap.isNull()) return false;
     overviewBitmap.fill(Qt::black);
-    for (std::int32_t y = minY; y <= maxY; ++y) {
-        for (std::int32_t x = minX; x <= maxX; ++x) {
-            const std::uint8_t* bytes = nullptr;
-            std::int32_t count = 0;
-            if (store.ReadTile(z, x, y, bytes, count))
-                decoder.DrawTile(&overviewBitmap, (x - minX) * tw, (y - minY) * th, tw, th, bytes,
-                                 count);
-        }
-    }
+    // Tiles that cannot be read or decoded stay black.
+    ComposeBlock(store, grid, overviewBitmap, EarlierFrame{}, drawer, cellStates, {});
     overviewReady = true;
     return true;
 }

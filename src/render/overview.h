@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include "composition.h"
 #include "mapviewport.h"
 
 class QPainter;
@@ -33,6 +34,8 @@ public:
     // Draws the whole lowest level when it has at most kOverviewMaxTiles tiles
     // and at most kOverviewMaxPixels pixels along each side. Tiles that cannot
     // be read or decoded stay black. True when a picture was made.
+    // The tiles are drawn by drawer, or one after the other by decoder.
+    bool Build(TileDatabase& store, CellDrawer& drawer);
     bool Build(TileDatabase& store, TileDecoder& decoder);
     void Reset() { overviewReady = false; }
 
@@ -42,6 +45,7 @@ public:
 private:
     QImage overviewBitmap;
     bool overviewReady = false;
+    CellStates cellStates;
 };
 
 // A picture for the overview and the content area (x, y, width, height) it

@@ -197,7 +197,7 @@ TEST(DecodeThreads, OneDecodesOnTheCallingThreadAndTheCountIsCapped) {
 }
 
 // Far more tiles than slots: every one is drawn into its own cell, and bytes
-// that no decoder reads leave their cell unmarked and untouched.
+// that no decoder reads leave their cell untouched and not loaded.
 TEST(DecodePool, DrawsEveryQueuedTileIntoItsCell) {
     constexpr int kSide = 16;
     constexpr int kCols = 12;
@@ -208,19 +208,21 @@ TEST(DecodePool, DrawsEveryQueuedTileIntoItsCell) {
     for (int i = 0; i < kCols * kRows; ++i)
         tiles.push_back(i % 10 == 7 ? testsupport::Blob(0, i, i)
                                     : teststores::SolidPng(kSide, kSide, qRgb(i, 255 - i, 9)));
-    std::vector<std::uint8_t> loaded(tiles.size(), 0);
+    corvalis::CellStates states;
+    ASSERT_TRUE(states.Reset(tiles.size()));
     DecodePool pool(3);
-    pool.Begin(frame, loaded);
-    for (int i = 0; i < kCols * kRows; ++i)
-        ASSERT_TRUE(
-            pool.Submit(i, (i % kCols) * kSide, (i / kCols) * kSide, kSide, kSide,
-                        tiles[static_cast<std::size_t>(i)].data(),
-                        static_cast<std::int32_t>(tiles[static_cast<std::size_t>(i)].size())));
-    EXPECT_FALSE(pool.Submit(0, 0, 0, kSide, kSide, nullptr, 5));
+    pool.Begin(frame, states);
+    for (int i = 0; i < kCols * kRows; ++i) {
+        pool.Acquire() = tiles[static_cast<std::size_t>(i)];
+        pool.Draw(static_cast<std::size_t>(i),
+                  QRect((i % kCols) * kSide, (i / kCols) * kSide, kSide, kSide));
+    }
+    pool.Acquire();
+    pool.Release();  // a buffer given back is not drawn
     pool.Finish();
     for (int i = 0; i < kCols * kRows; ++i) {
         const bool broken = i % 10 == 7;
-        EXPECT_EQ(loaded[static_cast<std::size_t>(i)], broken ? 0 : 1) << i;
+        EXPECT_EQ(states.Get(static_cast<std::size_t>(i)) == corvalis::kCellLoaded, !broken) << i;
         const QRgb expected = broken ? qRgb(0, 0, 0) : qRgb(i, 255 - i, 9);
         for (const auto& [dx, dy] : {std::pair{0, 0}, {kSide - 1, kSide - 1}, {3, 11}})
             EXPECT_EQ(frame.pixel((i % kCols) * kSide + dx, (i / kCols) * kSide + dy), expected)

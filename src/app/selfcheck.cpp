@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "logging.h"
+#include "mapsession.h"
 #include "mapviewport.h"
 #include "textutil.h"
 #include "tilesource.h"
-#include "unitmain.h"
 
 using corvalis::Format;
 using corvalis::MapViewport;
@@ -145,23 +145,26 @@ void ProjectionChecks(const std::string& path, int& failures) {
     ReportCheck(grid.Covers(grid), "grid covers itself", failures);
 }
 
-void WindowChecks(TFormMain& form, const std::string& path, int& failures) {
-    form.OpenStore(path);
-    ReportCheck(form.StoreOpen(), "form opened the file", failures);
-    if (!form.StoreOpen()) return;
-    ReportCheck(!form.LastGrid().IsEmpty(), "render grid built", failures);
-    ReportCheck(form.LoadedCount() > 0, Format("render loaded tiles = %d", form.LoadedCount()),
-                failures);
-    ReportCheck(form.MissingCount() == 0, Format("render missing tiles = %d", form.MissingCount()),
-                failures);
+void WindowChecks(corvalis::MapSession& session,
+                  const std::function<void(const std::string&)>& openInWindow,
+                  const std::string& path, int& failures) {
+    openInWindow(path);
+    ReportCheck(session.StoreOpen(), "form opened the file", failures);
+    if (!session.StoreOpen()) return;
+    const corvalis::MapRenderer& renderer = session.Renderer();
+    ReportCheck(!renderer.LastGrid().IsEmpty(), "render grid built", failures);
+    ReportCheck(renderer.LoadedCount() > 0,
+                Format("render loaded tiles = %d", renderer.LoadedCount()), failures);
+    ReportCheck(renderer.MissingCount() == 0,
+                Format("render missing tiles = %d", renderer.MissingCount()), failures);
 
-    form.Viewport().SetZoom(2, false);
-    form.RenderMap(true);
-    form.Viewport().SetZoom(0, false);
-    form.RenderMap(true);
+    session.Viewport().SetZoom(2, false);
+    session.Render(true);
+    session.Viewport().SetZoom(0, false);
+    session.Render(true);
 
-    const QImage& picture = form.MapPicture();
-    const int w = form.Viewport().ViewWidth(), h = form.Viewport().ViewHeight();
+    const QImage& picture = renderer.ViewImage();
+    const int w = session.Viewport().ViewWidth(), h = session.Viewport().ViewHeight();
     const std::uint32_t corners[4] = {ColourAt(picture, 1, 1), ColourAt(picture, w - 2, 1),
                                       ColourAt(picture, 1, h - 2), ColourAt(picture, w - 2, h - 2)};
     ReportCheck(corners[0] == 0 && corners[1] == 0 && corners[2] == 0 && corners[3] == 0,
@@ -175,11 +178,11 @@ void WindowChecks(TFormMain& form, const std::string& path, int& failures) {
     ReportCheck(mapFound, "letterbox center keeps map", failures);
 }
 
-void RenderDump(TFormMain& form) {
-    if (!form.StoreOpen() || !form.Viewport().SetZoom(2, false)) return;
-    form.RenderMap(true);
+void RenderDump(corvalis::MapSession& session) {
+    if (!session.StoreOpen() || !session.Viewport().SetZoom(2, false)) return;
+    session.Render(true);
     const std::string dump = corvalis::ExecutableDir() + "selftest_render.png";
-    if (form.MapPicture().save(QString::fromStdString(dump), "PNG"))
+    if (session.Renderer().ViewImage().save(QString::fromStdString(dump), "PNG"))
         ReportLine("  render dump: " + dump);
     else
         ReportLine("  render dump failed: " + dump);
@@ -187,7 +190,9 @@ void RenderDump(TFormMain& form) {
 
 }  // namespace
 
-int RunSelfCheck(TFormMain& form, const std::string& path) {
+int RunSelfCheck(corvalis::MapSession& session,
+                 const std::function<void(const std::string&)>& openInWindow,
+                 const std::string& path) {
     int failures = 0;
     ReportLine("=== SELFTEST begin ===");
     ReportLine("file: " + path);
@@ -208,8 +213,8 @@ int RunSelfCheck(TFormMain& form, const std::string& path) {
     if (std::filesystem::is_regular_file(oruxPath, ec)) OruxChecks(path, oruxPath, failures);
 
     ProjectionChecks(path, failures);
-    WindowChecks(form, path, failures);
-    RenderDump(form);
+    WindowChecks(session, openInWindow, path, failures);
+    RenderDump(session);
 
     ReportLine(Format("=== SELFTEST end: %d failed ===", failures));
     return failures;

@@ -1,19 +1,15 @@
 // The viewer's one window: a tool bar, the map with its overview panel, and a
-// status bar. Every way of choosing a store file ends in OpenStore.
+// status bar. The map itself is a MapSession; the window's handlers forward
+// its events to it. Every way of choosing a store file ends in OpenStore.
 #pragma once
 
 #include <QMainWindow>
 #include <QStringList>
 
-#include <memory>
 #include <string>
 
 #include "formwidgets.h"
-#include "maprenderer.h"
-#include "mapviewport.h"
-#include "overview.h"
-#include "tiledecoder.h"
-#include "tilesource.h"
+#include "mapsession.h"
 
 class QFileDialog;
 class QLabel;
@@ -31,14 +27,14 @@ public:
 
     // A diagnostic mode ran during creation; the window is not to be shown.
     bool TerminateRequested() const { return terminateRequested; }
+    corvalis::MapSession& Session() { return session; }
+    const corvalis::MapSession& Session() const { return session; }
 
     // Opening and drawing (also used by the self-check).
     void OpenStore(const std::string& path);
     void ResetToNoStore();
     void RenderMap(bool force);
     void SyncViewSize();
-    void PresentFrame();
-    void BuildOverview();
     void UpdateControls();
     void UpdateStatusBar();
     void SetStatusText(int index, const std::string& text);
@@ -71,19 +67,10 @@ public:
     void CenterOnOverviewPoint(int x, int y);
 
     // State read by the self-check and the tests.
-    bool StoreOpen() const { return storeOpen; }
-    corvalis::MapViewport& Viewport() { return viewport; }
-    const corvalis::MapViewport& Viewport() const { return viewport; }
-    const corvalis::TileGrid& LastGrid() const { return renderer.LastGrid(); }
-    int LoadedCount() const { return renderer.LoadedCount(); }
-    int ReusedCount() const { return renderer.ReusedCount(); }
-    int MissingCount() const { return renderer.MissingCount(); }
+    bool StoreOpen() const { return session.StoreOpen(); }
+    corvalis::MapViewport& Viewport() { return session.Viewport(); }
     // The picture imgMap shows, in view pixels.
-    const QImage& MapPicture() const { return renderer.ViewImage(); }
-    const QImage& MissingTilePicture() const { return renderer.MissingTile(); }
-    bool OverviewReady() const { return overview.Ready(); }
-    const corvalis::ThumbBox& ThumbBox() const { return thumbBox; }
-    bool Dragging() const { return dragging; }
+    const QImage& MapPicture() const { return session.Renderer().ViewImage(); }
 
     // Components.
     QWidget* PanelTop = nullptr;
@@ -108,9 +95,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void BuildComponents();
     void BindEvents();
-    void RunDiagnosticMode();
     void ShowMessage(bool error, const std::string& text);
     double MapPixelRatio() const;
     int ToViewPixel(double logical) const;
@@ -118,28 +103,7 @@ private:
     void PlaceOverviewPanel();
 
     QStringList arguments;
-
-    // Window state.
-    std::unique_ptr<corvalis::TileDatabase> tileStore;
-    corvalis::MapViewport viewport;
-    std::unique_ptr<corvalis::TileDecoder> decoder;
-    // Frames, the last composition, the placeholder and the tallies.
-    corvalis::MapRenderer renderer;
-    // The overview picture and whether it shows the open store.
-    corvalis::Overview overview;
-    bool storeOpen = false;
-    bool dragging = false;
-    int dragLastX = 0;
-    int dragLastY = 0;
-    bool pointerKnown = false;
-    int pointerX = 0;
-    int pointerY = 0;
-    bool thumbDragging = false;
-    int thumbLastX = 0;
-    int thumbLastY = 0;
-    corvalis::ThumbBox thumbBox;
-
+    corvalis::MapSession session;
     bool terminateRequested = false;
     bool shownOnce = false;
-    int wheelRemainder = 0;  // angle delta not yet turned into a zoom step
 };

@@ -7,10 +7,9 @@
 #include "unitmain.h"
 
 void TFormMain::RenderMap(bool force) {
-    if (!storeOpen || !tileStore) return;
+    if (!session.StoreOpen()) return;
     SyncViewSize();
-    const auto outcome = renderer.Render(*tileStore, *decoder, viewport, force);
-    if (outcome != corvalis::RenderOutcome::EmptyGrid) {
+    if (session.Render(force) != corvalis::RenderOutcome::EmptyGrid) {
         imgMap->update();
         PanelThumb->update();
     }
@@ -18,33 +17,14 @@ void TFormMain::RenderMap(bool force) {
 }
 
 void TFormMain::SyncViewSize() {
-    renderer.SetDevicePixelRatio(MapPixelRatio());
-    int width = 1;
-    int height = 1;
+    session.SetDevicePixelRatio(MapPixelRatio());
+    int width = 1, height = 1;
     MapAreaSize(width, height);
-    if (width != viewport.ViewWidth() || height != viewport.ViewHeight())
-        viewport.SetViewSize(width, height);
-}
-
-void TFormMain::PresentFrame() {
-    renderer.PresentFrame(viewport);
-    imgMap->update();
-}
-
-void TFormMain::BuildOverview() {
-    if (tileStore && decoder)
-        overview.Build(*tileStore, *decoder);
-    else
-        overview.Reset();
+    session.SyncViewSize(width, height);
 }
 
 void TFormMain::PanelThumbPaint(QPainter& painter) {
-    painter.fillRect(PanelThumb->rect(), Qt::black);
-    if (!storeOpen) return;
-    const auto source = corvalis::ChooseOverviewSource(overview, viewport, renderer.LastFrame(),
-                                                       renderer.LastGrid());
-    corvalis::PaintOverview(painter, PanelThumb->width(), PanelThumb->height(), source, viewport,
-                            thumbBox);
+    session.PaintOverview(painter, PanelThumb->width(), PanelThumb->height());
 }
 
 double TFormMain::MapPixelRatio() const {

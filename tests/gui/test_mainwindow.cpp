@@ -96,7 +96,7 @@ private slots:
         QVERIFY(bmp.startsWith("BM"));
         QCOMPARE(int(static_cast<uchar>(bmp[28])), 4);  // bits per pixel
         TFormMain form(Args({}));
-        const QImage& tile = form.MissingTilePicture();
+        const QImage& tile = form.Session().Renderer().MissingTile();
         QCOMPARE(tile.size(), QSize(256, 256));
         const QRgb grey = qRgb(192, 192, 192) & 0xFFFFFFu;
         const QRgb white = 0xFFFFFFu;
@@ -134,7 +134,7 @@ private slots:
             CountMessages("opened " + path + "  kind=MBTiles  zoom=0-3  tile=256x256  format=png"),
             1);
         QCOMPARE(CountMessages("grid z=0 cols=1 rows=1 loaded=1 reused=0 missing=0"), 1);
-        QVERIFY(form.OverviewReady());
+        QVERIFY(form.Session().OverviewPicture().Ready());
 
         // The pointer over the map's top-left tile corner: 980 x 593 view, 256 content.
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(362, 168), Qt::NoButton);
@@ -236,7 +236,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(form.StoreOpen());
         form.PanelThumb->repaint();
-        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
+        QCOMPARE(form.Session().OverviewBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
 
         MessageBoxCatcher boxes;
         bool shownWhileBoxOpen = true;
@@ -249,8 +249,8 @@ private slots:
         ExpectNoStoreState(form);
         QCOMPARE(form.MapPicture().size(), QSize(1, 1));
         QCOMPARE(PixelAt(form.MapPicture(), 0, 0), 0u);
-        QVERIFY(!form.OverviewReady());
-        QCOMPARE(form.ThumbBox(), corvalis::ThumbBox{});
+        QVERIFY(!form.Session().OverviewPicture().Ready());
+        QCOMPARE(form.Session().OverviewBox(), corvalis::ThumbBox{});
         QCOMPARE(CountMessages("open failed: "), 1);
         QCOMPARE(CountMessages("open failed: " + bad + " / "), 1);
         // The map area shows nothing of the old store.
@@ -277,7 +277,7 @@ private slots:
         QCOMPARE(form.lblZoom->text(), QString("Zoom 1 / 1-2"));
         QCOMPARE(form.StatusBar1->PanelText(1), QString("MBTiles   512x512 tiles"));
         QCOMPARE(form.Viewport().Zoom(), 1);
-        QCOMPARE(form.ReusedCount(), 0);
+        QCOMPARE(form.Session().Renderer().ReusedCount(), 0);
         QCOMPARE(CountMessages("grid z=1 cols=2 rows=2 loaded=4 reused=0 missing=0"), 1);
         const QImage& view = form.MapPicture();
         for (int y = 0; y < view.height(); y += 13)
@@ -350,11 +350,11 @@ private slots:
         form.resize(512, 512 + 48 + 19);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QCOMPARE(form.LoadedCount(), 2);
-        QCOMPARE(form.MissingCount(), 2);
+        QCOMPARE(form.Session().Renderer().LoadedCount(), 2);
+        QCOMPARE(form.Session().Renderer().MissingCount(), 2);
         const QImage& view = form.MapPicture();
-        QCOMPARE(view.copy(256, 0, 256, 256), form.MissingTilePicture());
-        QCOMPARE(view.copy(0, 256, 256, 256), form.MissingTilePicture());
+        QCOMPARE(view.copy(256, 0, 256, 256), form.Session().Renderer().MissingTile());
+        QCOMPARE(view.copy(0, 256, 256, 256), form.Session().Renderer().MissingTile());
         QCOMPARE(LogMessages().back(), "grid z=1 cols=2 rows=2 loaded=2 reused=0 missing=2");
     }
 
@@ -375,7 +375,7 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(form.StoreOpen());
-        QCOMPARE(form.LoadedCount(), 1);
+        QCOMPARE(form.Session().Renderer().LoadedCount(), 1);
         auto log = LogMessages();
         const auto opened = std::find_if(log.begin(), log.end(), [](const std::string& m) {
             return m.rfind("opened ", 0) == 0;

@@ -46,7 +46,7 @@ private slots:
         const int grids = GridLines();
 
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 200));
-        QVERIFY(form.Dragging());
+        QVERIFY(form.Session().Dragging());
         QCOMPARE(form.imgMap->cursor().shape(), Qt::DragMoveCursor);
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(500, 200));  // 400 right: clamped at 0
         QCOMPARE(form.Viewport().ScrollX(), 0);
@@ -56,16 +56,16 @@ private slots:
         SendMouse(form.imgMap, QEvent::MouseMove, QPoint(450, 230));  // no movement
         QCOMPARE(form.Viewport().ScrollX(), 50);
         SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(450, 230));
-        QVERIFY(!form.Dragging());
+        QVERIFY(!form.Session().Dragging());
         QCOMPARE(form.imgMap->cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(GridLines(), grids);  // pans never force a new grid
 
         // The right button starts no drag, but its release ends one.
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100), Qt::RightButton);
-        QVERIFY(!form.Dragging());
+        QVERIFY(!form.Session().Dragging());
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
         SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(100, 100), Qt::RightButton);
-        QVERIFY(!form.Dragging());
+        QVERIFY(!form.Session().Dragging());
     }
 
     void dragDoesNotPanContentThatFits() {
@@ -87,7 +87,7 @@ private slots:
         form.btnZoomInClick();
         form.btnZoomInClick();
         const QImage before = form.MapPicture().copy();
-        const int loaded = form.LoadedCount();
+        const int loaded = form.Session().Renderer().LoadedCount();
         const int grids = GridLines();
 
         QVERIFY(SendKey(&form, Qt::Key_Left, Qt::ShiftModifier));
@@ -97,7 +97,7 @@ private slots:
         for (int y = 0; y < 400; y += 31)
             for (int x = 0; x < 560; x += 29)
                 QCOMPARE(PixelAt(after, x, y), PixelAt(before, x + 40, y));
-        QCOMPARE(form.LoadedCount(), loaded);
+        QCOMPARE(form.Session().Renderer().LoadedCount(), loaded);
         QCOMPARE(GridLines(), grids);
 
         QVERIFY(SendKey(&form, Qt::Key_Up));
@@ -171,11 +171,11 @@ private slots:
         form.btnZoomInClick();
         form.btnZoomInClick();
         form.btnZoomInClick();
-        const corvalis::TileGrid grid = form.LastGrid();
+        const corvalis::TileGrid grid = form.Session().Renderer().LastGrid();
         const int cells = (grid.maxX - grid.minX + 1) * (grid.maxY - grid.minY + 1);
         form.RenderMap(true);
-        QCOMPARE(form.ReusedCount(), cells);
-        QCOMPARE(form.LoadedCount(), 0);
+        QCOMPARE(form.Session().Renderer().ReusedCount(), cells);
+        QCOMPARE(form.Session().Renderer().LoadedCount(), 0);
         QCOMPARE(LogMessages().back(),
                  corvalis::Format("grid z=3 cols=%d rows=%d loaded=0 reused=%d missing=0",
                                   grid.maxX - grid.minX + 1, grid.maxY - grid.minY + 1, cells));
@@ -186,7 +186,7 @@ private slots:
         auto& form = f.form;
         for (int i = 0; i < 3; ++i) form.btnZoomInClick();  // zoom 3: 2048 x 2048
         form.PanelThumb->repaint();
-        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
+        QCOMPARE(form.Session().OverviewBox(), (corvalis::ThumbBox{0, 0, 200, 200}));
         const QImage panel = form.PanelThumb->grab().toImage();
         QCOMPARE(PixelAt(panel, 5, 5), teststores::TileColour(0, 0, 0) & 0xFFFFFFu);
 
@@ -248,9 +248,9 @@ private slots:
         form.resize(600, 467);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.OverviewReady());
+        QVERIFY(form.Session().OverviewPicture().Ready());
         form.PanelThumb->repaint();
-        QCOMPARE(form.ThumbBox(), (corvalis::ThumbBox{0, 75, 200, 125}));
+        QCOMPARE(form.Session().OverviewBox(), (corvalis::ThumbBox{0, 75, 200, 125}));
         // 1024 x 256 content in a 600 x 400 view. A press above the picture acts
         // on its top edge.
         SendMouse(form.PanelThumb, QEvent::MouseButtonPress, QPoint(25, 10));
@@ -322,7 +322,7 @@ private slots:
         const int grids = GridLines();
 
         SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(300, 200));
-        QVERIFY(form.Dragging());
+        QVERIFY(form.Session().Dragging());
         QCOMPARE(form.imgMap->cursor().shape(), Qt::DragMoveCursor);
         for (QPoint p : {QPoint(300, 50), QPoint(300, 390), QPoint(20, 200), QPoint(580, 10)}) {
             SendMouse(form.imgMap, QEvent::MouseMove, p);
@@ -331,7 +331,7 @@ private slots:
         }
         QCOMPARE(form.MapPicture(), before);
         SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(580, 10));
-        QVERIFY(!form.Dragging());
+        QVERIFY(!form.Session().Dragging());
         QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
 
         QVERIFY(!SendKey(&form, Qt::Key_Left));
@@ -382,7 +382,7 @@ private slots:
             QVERIFY(sameView());
 
             SendMouse(form.imgMap, QEvent::MouseButtonPress, QPoint(100, 100));
-            QVERIFY(!form.Dragging());
+            QVERIFY(!form.Session().Dragging());
             QCOMPARE(form.imgMap->cursor().shape(), Qt::ArrowCursor);
             SendMouse(form.imgMap, QEvent::MouseMove, QPoint(300, 250));
             SendMouse(form.imgMap, QEvent::MouseButtonRelease, QPoint(300, 250));

@@ -106,10 +106,13 @@ private slots:
                         for (int i = 0; i < 5; ++i) form.FormKeyDown(key);
                     form.CenterOnOverviewPoint(10, 10);
                 } while (form.Viewport().ZoomIn() && (form.RenderMap(true), true));
-                QVERIFY2(form.LoadedCount() > 0, name);
+                QVERIFY2(form.Session().Renderer().LoadedCount() > 0, name);
                 corvalis::RunInfoReport(path);
             }
-            QCOMPARE(RunSelfCheck(form, (folder / "reference.mbtiles").string()), 0);
+            QCOMPARE(RunSelfCheck(
+                         form.Session(), [&form](const std::string& p) { form.OpenStore(p); },
+                         (folder / "reference.mbtiles").string()),
+                     0);
         }
 
         const auto after = Snapshot(folder);

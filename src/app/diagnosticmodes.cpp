@@ -1,0 +1,23 @@
+#include "diagnosticmodes.h"
+
+#include "inforeport.h"
+#include "logging.h"
+#include "selfcheck.h"
+
+bool RunDiagnosticMode(const QStringList& arguments, corvalis::MapSession& session,
+                       const std::function<void(const std::string&)>& openInWindow) {
+    if (arguments.size() < 3) return false;
+    const std::string mode = arguments[1].toStdString();
+    const std::string path = corvalis::NormalizeSlashes(arguments[2].toStdString());
+    if (mode == "--info") {
+        corvalis::RunInfoReport(path);
+        return true;
+    }
+    if (mode == "--selftest") {
+        corvalis::LogLine("selftest mode entered");
+        RunSelfCheck(session, openInWindow, path);
+        corvalis::LogLine("selftest finished, terminating");
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,103 @@
+#include "mapsession.h"
+
+#include <QPainter>
+
+#include "logging.h"
+#include "textutil.h"
+#include "tiledecoder.h"
+#include "tilesource.h"
+
+namespace corvalis {
+
+MapSession::MapSession() : decoder(std::make_unique<TileDecoder>()) {
+    renderer.SetMissingTile(LoadMissingTile(kMissingTileResource));
+}
+
+MapSession::~MapSession() {
+    viewport.AttachStore(nullptr);
+}
+
+bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
+                      std::string& errorText) {
+    if (!store) store = std::make_unique<TileDatabase>();
+    // The store is closed once Open fails; events handled meanwhile must not
+    // take the old store for a shown one.
+    storeOpen = false;
+    if (!store->Open(path, errorText)) {
+        LogLine("open failed: " + path + " / " + errorText);
+        return false;
+    }
+    viewport.SetViewSize(viewWidth, viewHeight);
+    viewport.AttachStore(store.get());
+    renderer.ResetFrames();
+    wheelRemainder = 0;
+    overview.Build(*store, renderer.Drawer(*decoder));
+    storeOpen = true;
+    LogLine(Format("opened %s  kind=%s  zoom=%d-%d  tile=%dx%d  format=%s", path.c_str(),
+                   store->KindName().c_str(), store->minZoom(), store->maxZoom(),
+                   store->tileWidth(), store->tileHeight(), store->format().c_str()));
+    // Every tile read scans the whole table: tell the user why panning is slow.
+    if (!store->hasTileIndex()) LogLine("slow store: no tile index");
+    return true;
+}
+
+void MapSession::Close() {
+    storeOpen = false;
+    renderer.ResetFrames();
+    overview.Reset();
+    // Nothing is drawn on the overview any more, so no press may map onto it.
+    thumbBox = {};
+    wheelRemainder = 0;
+    if (store) store->Close();
+    viewport.AttachStore(nullptr);
+    renderer.ClearView();
+}
+
+void MapSession::SyncViewSize(int width, int height) {
+    width = std::max(1, width);
+    height = std::max(1, height);
+    if (width != viewport.ViewWidth() || height != viewport.ViewHeight())
+        viewport.SetViewSize(width, height);
+}
+
+RenderOutcome MapSession::Render(bool force) {
+    if (!storeOpen || !store) return RenderOutcome::EmptyGrid;
+    return renderer.Render(*store, *decoder, viewport, force);
+}
+
+void MapSession::PaintOverview(QPainter& painter, int width, int height) {
+    painter.fillRect(0, 0, width, height, Qt::black);
+    if (!storeOpen) return;
+    const OverviewSource source =
+        ChooseOverviewSource(overview, viewport, renderer.LastFrame(), renderer.LastGrid());
+    corvalis::PaintOverview(painter, width, height, source, viewport, thumbBox);
+}
+
+std::string MapSession::ZoomLabel() const {
+    if (!storeOpen || !store) return "Zoom -";
+    return Format("Zoom %d / %d-%d", viewport.Zoom(), store->minZoom(), store->maxZoom());
+}
+
+std::string MapSession::PointerLine() const {
+    std::string line = "Move the mouse over the map to read coordinates";
+    if (!pointerKnown) return line;
+    int cx = 0, cy = 0;
+    viewport.ViewToContent(pointerX, pointerY, cx, cy);
+    double lon = 0.0, lat = 0.0;
+    int column = 0, row = 0;
+    if (viewport.ContentToLonLat(cx, cy, lon, lat) && viewport.ContentToTile(cx, cy, column, row))
+        line = Format("Lon %.5f   Lat %.5f      z=%d  x=%d  y=%d", lon, lat, viewport.Zoom(),
+                      column, row);
+    return line;
+}
+
+std::array<std::string, 3> MapSession::StatusTexts() const {
+    if (!storeOpen || !store) return {"No file opened", "", ""};
+    const std::string kind = Format("%s   %dx%d tiles", store->KindName().c_str(),
+                                    store->tileWidth(), store->tileHeight());
+    if (store->geoUnknown())
+        return {"Local tile grid - lon/lat unavailable (missing .omm)", kind, "m/px -"};
+    return {PointerLine(), kind, Format("%.2f m/px", viewport.MetersPerPixel())};
+}
+
+}  // namespace corvalis

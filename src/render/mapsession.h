@@ -1,0 +1,112 @@
+// The map without its window: the open store, the viewport, the decoder, the
+// renderer and the overview, and what the user's input does to them. The
+// window holds one session and forwards its events to it; the self-check and
+// the tests drive a session directly.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "maprenderer.h"
+#include "mapviewport.h"
+#include "overview.h"
+
+class QPainter;
+
+namespace corvalis {
+
+class TileDatabase;
+class TileDecoder;
+
+class MapSession {
+public:
+    // What a pointer move asks of the window.
+    enum class PointerEffect { None, StatusBar, Redraw };
+    // The map's cursor after a button release.
+    enum class MapCursor { Unchanged, Default, Hand };
+
+    MapSession();
+    ~MapSession();
+    MapSession(const MapSession&) = delete;
+    MapSession& operator=(const MapSession&) = delete;
+
+    // Opens path for a map area of viewWidth x viewHeight pixels: attaches the
+    // viewport at the store's lowest level with its content centred, forgets
+    // the frames of any earlier store, builds the overview and logs the
+    // "opened" line. On failure logs "open failed", gives the reason in
+    // errorText and leaves no store open. Nothing is drawn yet.
+    bool Open(const std::string& path, int viewWidth, int viewHeight, std::string& errorText);
+    // Closes the store: nothing of a map is left to show.
+    void Close();
+    bool StoreOpen() const { return storeOpen; }
+
+    // Drawing. The view follows the map area (each side at least 1).
+    void SetDevicePixelRatio(double ratio) { renderer.SetDevicePixelRatio(ratio); }
+    void SyncViewSize(int width, int height);
+    // Composes when needed and presents; EmptyGrid without a store.
+    RenderOutcome Render(bool force);
+
+    // The map's pointer, in view pixels.
+    bool PointerDown(bool leftButton, int x, int y);  // true: a drag begins
+    PointerEffect PointerMove(int x, int y);
+    MapCursor PointerUp();
+
+    // Zoom steps and keys; true when the view changed and needs a redraw.
+    bool ZoomIn();
+    bool ZoomOut();
+    // An arrow key pans by 40 pixels; true when the view moved.
+    bool KeyPan(int qtKey);
+    // Whole wheel notches (120 units; smaller deltas add up, a turn the other
+    // way starts afresh) in the delta given: positive up, negative down.
+    int WheelSteps(int angleDelta);
+
+    // The overview panel, in its own pixels; true when the map must redraw.
+    bool OverviewPress(int x, int y);
+    bool OverviewDrag(int x, int y);
+    void OverviewRelease() { thumbDragging = false; }
+    bool OverviewDoubleClick() const;
+    // Centres the map on the content under (x, y) of the overview picture.
+    bool CenterOnOverviewPoint(int x, int y);
+    // Paints a client area black with the overview picture and its frame.
+    void PaintOverview(QPainter& painter, int width, int height);
+
+    // Texts of the window.
+    std::array<std::string, 3> StatusTexts() const;
+    std::string ZoomLabel() const;
+    bool CanZoomIn() const { return storeOpen && viewport.CanZoomIn(); }
+    bool CanZoomOut() const { return storeOpen && viewport.CanZoomOut(); }
+
+    // State.
+    MapViewport& Viewport() { return viewport; }
+    const MapViewport& Viewport() const { return viewport; }
+    MapRenderer& Renderer() { return renderer; }
+    const MapRenderer& Renderer() const { return renderer; }
+    const TileDatabase* Store() const { return store.get(); }
+    const Overview& OverviewPicture() const { return overview; }
+    const ThumbBox& OverviewBox() const { return thumbBox; }
+    bool Dragging() const { return dragging; }
+
+private:
+    std::string PointerLine() const;
+
+    std::unique_ptr<TileDatabase> store;  // made at the first open, kept for the next
+    MapViewport viewport;
+    std::unique_ptr<TileDecoder> decoder;
+    MapRenderer renderer;
+    Overview overview;
+    bool storeOpen = false;
+    bool dragging = false;
+    int dragLastX = 0;
+    int dragLastY = 0;
+    bool pointerKnown = false;
+    int pointerX = 0;
+    int pointerY = 0;
+    bool thumbDragging = false;
+    int thumbLastX = 0;
+    int thumbLastY = 0;
+    ThumbBox thumbBox;
+    int wheelRemainder = 0;  // angle delta not yet turned into a zoom step
+};
+
+}  // namespace corvalis

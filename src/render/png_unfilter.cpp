@@ -52,18 +52,28 @@ void UnfilterPlain(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* p
 #if defined(__SSE2__)
 
 // One pixel of N bytes widened to 16-bit lanes, and back; no byte past the
-// pixel is read or written.
+// pixel is read or written. The 3-byte pixels are put together in registers:
+// a copy through memory would stall on the narrower stores before it.
 template <unsigned N>
 __m128i LoadPixel(const std::uint8_t* p) {
     std::uint32_t v = 0;
-    std::memcpy(&v, p, N);
+    if constexpr (N == 4)
+        std::memcpy(&v, p, 4);
+    else
+        v = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
     return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128());
 }
 
 template <unsigned N>
 void StorePixel(std::uint8_t* p, __m128i lanes) {
     const auto v = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
-    std::memcpy(p, &v, N);
+    if constexpr (N == 4) {
+        std::memcpy(p, &v, 4);
+    } else {
+        p[0] = static_cast<std::uint8_t>(v);
+        p[1] = static_cast<std::uint8_t>(v >> 8);
+        p[2] = static_cast<std::uint8_t>(v >> 16);
+    }
 }
 
 inline __m128i Abs16(__m128i x) {

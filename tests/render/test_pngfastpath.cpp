@@ -4,13 +4,16 @@
 // as they do through libspng.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QByteArray>
+#include <QImage>
 
 #include <string>
 #include <vector>
 
 #include "decode_codecs.h"
 #include "pngwriter.h"
+#include "tilesource.h"
 
 namespace {
 
@@ -139,6 +142,48 @@ TEST(PngFastPath, EveryKindDecodesThroughItWithLibspngsPixels) {
                 ASSERT_FALSE(png.empty());
                 ExpectAsLibspng(png, Route::Fast, true);
             }
+}
+
+// The picture converted to format (alpha varying across ARGB32), as Qt writes PNG.
+PngBytes QtPng(const QImage& picture, QImage::Format format) {
+    QImage converted = picture.convertToFormat(format);
+    for (int row = 0; format == QImage::Format_ARGB32 && row < converted.height(); ++row)
+        for (int px = 0; px < converted.width(); ++px)  // the alpha bytes
+            converted.scanLine(row)[px * 4 + 3] = static_cast<uchar>(px * 7 + row);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(converted.save(&buffer, "PNG"));
+    return PngBytes(png.begin(), png.end());
+}
+
+// The generator's Earth tiles (levels 0 to 2 of the reference store) as it
+// wrote them, and turned by Qt into the other PNG kinds it writes.
+TEST(PngFastPath, TheGeneratorsTilesInEveryKindQtWritesDecodeThroughIt) {
+    corvalis::TileDatabase store;
+    std::string error;
+    ASSERT_TRUE(store.Open(CORVALIS_FIXTURE_DIR "/reference.mbtiles", error)) << error;
+    int tiles = 0;
+    for (int z = 0; z <= 2; ++z)
+        for (int x = 0; x < (1 << z); ++x)
+            for (int y = 0; y < (1 << z); ++y) {
+                const std::uint8_t* data = nullptr;
+                std::int32_t count = 0;
+                ASSERT_TRUE(store.ReadTile(z, x, y, data, count));
+                const PngBytes stored(data, data + count);
+                const QImage picture = QImage::fromData(data, count);
+                ++tiles;
+                for (QImage::Format format :
+                     {QImage::Format_RGB888, QImage::Format_Indexed8, QImage::Format_ARGB32,
+                      QImage::Format_Grayscale8, QImage::Format_Mono}) {
+                    SCOPED_TRACE(std::to_string(z) + "/" + std::to_string(x) + "/" +
+                                 std::to_string(y) + " as format " + std::to_string(format));
+                    ExpectAsLibspng(
+                        format == QImage::Format_RGB888 ? stored : QtPng(picture, format),
+                        Route::Fast, true);
+                }
+            }
+    EXPECT_EQ(tiles, 21);
 }
 
 TEST(PngFastPath, TilesItDoesNotTakeStillDecodeThroughLibspng) {

@@ -86,7 +86,9 @@ PngBytes Write(PngRecipe r, Trns trns) {
     const bool grey = r.colourType == PNG_COLOR_TYPE_GRAY;
     const std::uint16_t high = trns == Trns::HighKey ? 0x100 : 0;
     png_color_16 key{};
-    key.gray = static_cast<png_uint_16>((samples[0] >> (8 - r.bitDepth)) | high);
+    const int first =
+        r.bitDepth == 16 ? samples[0] << 8 | samples[1] : samples[0] >> (8 - r.bitDepth);
+    key.gray = static_cast<png_uint_16>(first | high);
     key.red = static_cast<png_uint_16>(samples[0] | high);
     key.green = samples[1];
     key.blue = samples[2];

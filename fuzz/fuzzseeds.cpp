@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "pngwriter.h"
 #include "storewriter.h"
 
 namespace {
@@ -98,6 +99,52 @@ void ImageSeeds(const std::vector<Tile>& tiles) {
     }
     for (auto [w, h] : {std::pair{256u, 256u}, {8191u, 8191u}, {8192u, 1u}})
         Seed("fuzz_probe_image", testsupport::PngHeader(w, h));
+}
+
+// PNGs of every colour type, bit depth and transparency written by libpng,
+// the filters taken in turn, most with both check fix-ups asked for.
+void PngFastPathSeeds() {
+    struct Kind {
+        int colourType, bitDepth;
+        bool transparency, interlaced;
+    };
+    const Kind kinds[] = {
+        {PNG_COLOR_TYPE_GRAY, 1, false, false},       {PNG_COLOR_TYPE_GRAY, 2, true, false},
+        {PNG_COLOR_TYPE_GRAY, 4, false, false},       {PNG_COLOR_TYPE_GRAY, 8, true, false},
+        {PNG_COLOR_TYPE_RGB, 8, false, false},        {PNG_COLOR_TYPE_RGB, 8, true, false},
+        {PNG_COLOR_TYPE_PALETTE, 1, false, false},    {PNG_COLOR_TYPE_PALETTE, 2, true, false},
+        {PNG_COLOR_TYPE_PALETTE, 4, false, false},    {PNG_COLOR_TYPE_PALETTE, 8, true, false},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, false}, {PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false},
+        {PNG_COLOR_TYPE_RGB, 8, false, true},         {PNG_COLOR_TYPE_RGB_ALPHA, 16, false, false},
+    };
+    const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
+                           PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
+    int n = 0;
+    for (const Kind& k : kinds) {
+        testsupport::PngRecipe r;
+        r.width = 13 + n % 4;
+        r.height = 7;
+        r.colourType = k.colourType;
+        r.bitDepth = k.bitDepth;
+        r.interlaced = k.interlaced;
+        r.filters = filters[n % 6];
+        r.idatSize = n % 3 == 0 ? 64 : 8192;
+        const testsupport::PngBytes samples = testsupport::PngSamples(r, static_cast<unsigned>(n));
+        if (k.colourType == PNG_COLOR_TYPE_PALETTE)
+            for (int i = 0; i < (1 << k.bitDepth) - 1 || i == 0; ++i)
+                r.palette.push_back({static_cast<png_byte>(i * 41), static_cast<png_byte>(i * 3),
+                                     static_cast<png_byte>(255 - i)});
+        if (k.transparency && k.colourType == PNG_COLOR_TYPE_PALETTE)
+            r.paletteAlpha.assign(r.palette.size() / 2 + 1, 128);
+        else if (k.transparency)
+            r.key = png_color_16{0, samples[0], samples[1], samples[2],
+                                 static_cast<png_uint_16>(samples[0] >> (8 - k.bitDepth))};
+        Bytes b = {static_cast<std::uint8_t>(n % 5 == 4 ? 0 : 3)};
+        const Bytes png = testsupport::WritePng(r, samples);
+        b.insert(b.end(), png.begin(), png.end());
+        Seed("fuzz_png_fastpath", b);
+        ++n;
+    }
 }
 
 void SidecarSeeds() {
@@ -284,6 +331,7 @@ int main(int argc, char** argv) {
     const std::vector<Tile> tiles = Tiles();
     ImageSeeds(tiles);
     SidecarSeeds();
+    PngFastPathSeeds();
     StoreSeeds(tiles);
     ViewportSeeds();
     fs::remove_all(out / ".scratch");

@@ -12,6 +12,8 @@
 #include <vector>
 
 struct spng_ctx;
+struct spng_ihdr;
+struct spng_trns;
 
 namespace corvalis::detail {
 
@@ -70,24 +72,45 @@ private:
     std::vector<std::uint8_t> cmykPixels;  // grow-only
 };
 
-// libspng. Its contexts read one image each, so Open makes a fresh one.
+class PngFastPath;
+
+// PNG tiles. Non-interlaced pictures of up to 8 bits a sample go through
+// PngFastPath; those it does not take or cannot decode, through libspng,
+// whose contexts read one image each, so Open makes a fresh one.
 class PngCodec {
 public:
+    // Which decoder wrote the last picture.
+    enum class Route { None, Fast, Libspng };
+
+    // With fastPath false every tile goes through libspng alone.
+    explicit PngCodec(bool fastPath = true);
+    ~PngCodec();
+    PngCodec(const PngCodec&) = delete;
+    PngCodec& operator=(const PngCodec&) = delete;
+
     bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
     bool Decode(const PixelRows& rows, std::string& error);
+    Route LastRoute() const { return route; }
+    // Bytes of scratch kept for the next tile.
+    std::size_t ScratchSize() const;
 
 private:
     struct ContextFree {
         void operator()(spng_ctx* ctx) const;
     };
+    bool PrepareFastPath(const std::uint8_t* bytes, std::size_t count, const spng_ihdr& header,
+                         const spng_trns* trns);
     bool DecodeOpaque(const PixelRows& rows, std::string& error);
     bool DecodeTransparent(const PixelRows& rows, std::string& error);
 
     std::unique_ptr<spng_ctx, ContextFree> context;
+    std::unique_ptr<PngFastPath> fast;  // null when every tile goes to libspng
+    bool fastReady = false;             // the fast path took the tile opened last
+    Route route = Route::None;
     ImageSize size;
     bool transparent = false;
-    std::vector<std::uint8_t> rgbaPixels;  // grow-only
-    std::vector<std::uint8_t> stripped;    // grow-only copy of a tile without compressed extras
+    std::vector<std::uint8_t> rgbaPixels;  // kept unless a large tile made it large
+    std::vector<std::uint8_t> stripped;    // copy of a tile without compressed extras, likewise
 };
 
 // Every other format, through Qt's image readers and format plugins.

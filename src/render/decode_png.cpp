@@ -1,10 +1,12 @@
-// PNG tiles through libspng.
+// PNG tiles: the fast path where it applies, libspng for the rest.
 #include <spng.h>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "decode_codecs.h"
+#include "decode_png_fast.h"
 
 namespace corvalis::detail {
 
@@ -28,12 +30,14 @@ bool IsCompressedExtra(const std::uint8_t* type) {
 }
 
 // Walks the chunk list up to IEND without decoding, so a truncated stream is
-// refused before a single row is written. Bytes after IEND are allowed. When
-// keep is given, it receives the stream without compressed extra chunks.
+// refused before a single row is written. Bytes after IEND are allowed.
+// imageData receives the size of every IDAT chunk's data together. When keep
+// is given, it receives the stream without compressed extra chunks.
 const char* WalkChunks(const std::uint8_t* bytes, std::size_t count, bool& compressedExtras,
-                       std::vector<std::uint8_t>* keep) {
+                       std::uint64_t& imageData, std::vector<std::uint8_t>* keep) {
     std::size_t pos = 8;  // past the signature
     bool sawData = false;
+    imageData = 0;
     if (keep != nullptr) keep->assign(bytes, bytes + pos);
     for (;;) {
         if (count - pos < 12) return kTruncated;  // length, type and CRC
@@ -46,10 +50,29 @@ const char* WalkChunks(const std::uint8_t* bytes, std::size_t count, bool& compr
             compressedExtras = true;
         else if (keep != nullptr)
             keep->insert(keep->end(), bytes + pos, bytes + end);
-        if (std::memcmp(type, "IDAT", 4) == 0) sawData = true;
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            sawData = true;
+            imageData += length;
+        }
         if (std::memcmp(type, "IEND", 4) == 0) return sawData ? nullptr : "png holds no image data";
         pos = end;
     }
+}
+
+// True when no zlib stream of imageData bytes can hold the picture's samples
+// (a lower bound of what it must inflate to, interlaced or not).
+bool TooLittleData(const spng_ihdr& header, std::uint64_t imageData) {
+    const unsigned channels = header.color_type == SPNG_COLOR_TYPE_TRUECOLOR         ? 3
+                              : header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2
+                              : header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ? 4
+                                                                                     : 1;
+    const std::uint64_t bits =
+        std::uint64_t{header.width} * header.height * channels * header.bit_depth;
+    return bits / 8 > imageData * kMaxInflateRatio;
+}
+
+void ReleaseIfLarge(std::vector<std::uint8_t>& buffer) {
+    if (buffer.capacity() > kKeptScratch) std::vector<std::uint8_t>().swap(buffer);
 }
 
 bool Fail(int code, std::string& error) {
@@ -64,15 +87,26 @@ void PngCodec::ContextFree::operator()(spng_ctx* ctx) const {
     spng_ctx_free(ctx);
 }
 
+PngCodec::PngCodec(bool fastPath) : fast(fastPath ? std::make_unique<PngFastPath>() : nullptr) {}
+
+PngCodec::~PngCodec() = default;
+
+std::size_t PngCodec::ScratchSize() const {
+    return rgbaPixels.capacity() + stripped.capacity() + (fast ? fast->ScratchSize() : 0);
+}
+
 bool PngCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& result,
                     std::string& error) {
+    fastReady = false;
+    route = Route::None;
     bool compressedExtras = false;
-    if (const char* reason = WalkChunks(bytes, count, compressedExtras, nullptr)) {
+    std::uint64_t imageData = 0;
+    if (const char* reason = WalkChunks(bytes, count, compressedExtras, imageData, nullptr)) {
         error = reason;
         return false;
     }
     if (compressedExtras) {
-        WalkChunks(bytes, count, compressedExtras, &stripped);
+        WalkChunks(bytes, count, compressedExtras, imageData, &stripped);
         bytes = stripped.data();
         count = stripped.size();
     }
@@ -89,18 +123,71 @@ bool PngCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& res
     if (rc == 0) rc = spng_get_ihdr(ctx, &header);
     if (rc != 0) return Fail(rc, error);
     if (!AcceptSize(header.width, header.height, size, error)) return false;
+    // Refused before anything is allocated for the picture.
+    if (TooLittleData(header, imageData)) {
+        error = "corrupt png: too little image data for the picture's size";
+        return false;
+    }
     spng_trns trns{};
     rc = spng_get_trns(ctx, &trns);
     if (rc != 0 && rc != SPNG_ECHUNKAVAIL) return Fail(rc, error);
     transparent = rc == 0 || header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                   header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    if (fast) fastReady = PrepareFastPath(bytes, count, header, rc == 0 ? &trns : nullptr);
     result = size;
     return true;
 }
 
+// The picture as libspng reads it: palette entries and the colour key
+// exactly as its RGB8 and RGBA8 (with SPNG_DECODE_TRNS) output uses them.
+bool PngCodec::PrepareFastPath(const std::uint8_t* bytes, std::size_t count,
+                               const spng_ihdr& header, const spng_trns* trns) {
+    if (header.interlace_method != SPNG_INTERLACE_NONE || header.bit_depth > 8) return false;
+    PngPicture picture;
+    picture.width = header.width;
+    picture.height = header.height;
+    picture.bitDepth = header.bit_depth;
+    picture.colourType = header.color_type;
+    picture.transparent = transparent;
+    if (header.color_type == SPNG_COLOR_TYPE_INDEXED) {
+        spng_plte plte{};
+        if (spng_get_plte(context.get(), &plte) != 0) return false;
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            const spng_plte_entry& entry = plte.entries[i];
+            const bool seeThrough = trns != nullptr && i < trns->n_type3_entries;
+            std::uint8_t* rgba = &picture.palette[i * 4];
+            rgba[0] = entry.red;
+            rgba[1] = entry.green;
+            rgba[2] = entry.blue;
+            rgba[3] = seeThrough ? trns->type3_alpha[i] : 255;
+        }
+    }
+    if (trns != nullptr && (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
+                            header.color_type == SPNG_COLOR_TYPE_TRUECOLOR)) {
+        picture.colourKey = true;
+        picture.keyGrey = trns->gray;
+        picture.keyRgb = {static_cast<std::uint8_t>(trns->red),
+                          static_cast<std::uint8_t>(trns->green),
+                          static_cast<std::uint8_t>(trns->blue)};
+    }
+    return fast->Prepare(bytes, count, picture);
+}
+
 bool PngCodec::Decode(const PixelRows& rows, std::string& error) {
-    const bool ok = transparent ? DecodeTransparent(rows, error) : DecodeOpaque(rows, error);
+    bool ok = false;
+    if (fastReady) {
+        fastReady = false;
+        try {
+            ok = fast->Decode(rows);
+        } catch (const std::bad_alloc&) {
+            ok = false;  // nothing written yet: libspng needs less
+        }
+    }
+    route = ok ? Route::Fast : Route::Libspng;
+    if (!ok) ok = transparent ? DecodeTransparent(rows, error) : DecodeOpaque(rows, error);
     context.reset();
+    ReleaseIfLarge(rgbaPixels);
+    ReleaseIfLarge(stripped);
     return ok;
 }
 

@@ -4,12 +4,15 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QToolButton>
+
+#include <filesystem>
 
 #include "inforeport.h"
 #include "logging.h"
@@ -38,13 +41,30 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A file name as the bytes the file system knows it by.
+std::string LocalPath(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+std::vector<std::string> LocalPaths(const QStringList& texts) {
+    std::vector<std::string> bytes;
+    for (const QString& text : texts) bytes.push_back(LocalPath(text));
+    return bytes;
+}
+
 }  // namespace
 
 TFormMain::TFormMain(QWidget* parent) : TFormMain(QCoreApplication::arguments(), parent) {}
 
 TFormMain::TFormMain(const QStringList& commandLine, QWidget* parent)
-    : QMainWindow(parent), arguments(commandLine) {
+    : TFormMain(commandLine, LocalPaths(commandLine), parent) {}
+
+TFormMain::TFormMain(const QStringList& commandLine, std::vector<std::string> commandBytes,
+                     QWidget* parent)
+    : QMainWindow(parent), arguments(commandLine), rawArguments(std::move(commandBytes)) {
     if (arguments.isEmpty()) arguments.append(QString());
+    if (rawArguments.size() != static_cast<std::size_t>(arguments.size()))
+        rawArguments = LocalPaths(arguments);
     BuildComponents();
     BindEvents();
     renderer.ResetFrames();
@@ -77,9 +97,9 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::RunDiagnosticMode() {
-    if (arguments.size() < 3) return;
-    const std::string mode = arguments[1].toStdString();
-    const std::string path = NormalizeSlashes(arguments[2].toStdString());
+    if (rawArguments.size() < 3) return;
+    const std::string& mode = rawArguments[1];
+    const std::string path = NormalizeSlashes(rawArguments[2]);
     if (mode == "--info") {
         corvalis::RunInfoReport(path);
     } else if (mode == "--selftest") {
@@ -110,8 +130,9 @@ void TFormMain::FormShow() {
         ShowMessage(false, "Too many command line arguments; only one file is accepted.");
         return;
     }
-    const std::string path = NormalizeSlashes(arguments[1].toStdString());
-    if (QFileInfo(Q(path)).isFile())
+    const std::string path = NormalizeSlashes(rawArguments[1]);
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored))
         OpenStore(path);
     else
         ShowMessage(true, "File not found:\n" + path);
@@ -143,7 +164,7 @@ void TFormMain::btnOpenClick() {
     if (OpenDialog1->exec() != QDialog::Accepted) return;
     const QStringList chosen = OpenDialog1->selectedFiles();
     if (chosen.isEmpty() || chosen.first().isEmpty()) return;
-    OpenStore(NormalizeSlashes(chosen.first().toStdString()));
+    OpenStore(NormalizeSlashes(LocalPath(chosen.first())));
 }
 
 // isHidden, not isVisible: the panel's own state counts, also while the window
@@ -171,7 +192,7 @@ void TFormMain::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     const QString name = urls.first().toLocalFile();
     if (name.isEmpty()) return;
-    const std::string path = NormalizeSlashes(name.toStdString());
+    const std::string path = NormalizeSlashes(LocalPath(name));
     QMetaObject::invokeMethod(
         this, [this, path] { OpenStore(path); }, Qt::QueuedConnection);
 }

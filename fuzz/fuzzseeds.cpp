@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pngwriter.h"
+#include "hostilepictures.h"
 #include "storewriter.h"
 
 namespace {
@@ -156,6 +157,31 @@ void SidecarSeeds() {
         "[XY\nMinX_2=1\n=\n[]\nMinY_2=1",
     };
     for (const char* t : texts) Seed("fuzz_sidecar", Bytes(t, t + std::strlen(t)));
+}
+
+// Texts as stores bring them: escape sequences, line breaks, Latin-1 names,
+// C1 controls, cut and overlong UTF-8 sequences.
+void TextSeeds() {
+    const char* const texts[] = {
+        "\x10png\x1b]0;title\x07\x1b]52;c;AAAA\x07\r\n  kind=forged",
+        "\x03"
+        "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x97\xBA \xE2\x80\xA8 \xC2\x9B"
+        "31m",
+        "\x20/maps/caf\xE9.mbtiles \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82",
+    };
+    for (const char* t : texts) Seed("fuzz_text", Bytes(t, t + std::strlen(t)));
+}
+
+// Valid progressive JPEG streams with hundreds of scans (the decoder refuses
+// the 8192-pixel one for its cost, draws the small one).
+void JpegBombSeeds() {
+    for (const Bytes& jpeg :
+         {testsupport::ProgressiveJpeg(8192, 300, testsupport::JpegCoding::Arithmetic),
+          testsupport::ProgressiveJpeg(256, 300, testsupport::JpegCoding::Huffman)}) {
+        Bytes seed = {1, 0};  // the JPEG path, a 256-pixel cell
+        seed.insert(seed.end(), jpeg.begin(), jpeg.end());
+        Seed("fuzz_tile_decoder", seed);
+    }
 }
 
 // A store written by the tests' writer, then packed into 512-byte pages.
@@ -332,6 +358,8 @@ int main(int argc, char** argv) {
     ImageSeeds(tiles);
     SidecarSeeds();
     PngFastPathSeeds();
+    TextSeeds();
+    JpegBombSeeds();
     StoreSeeds(tiles);
     ViewportSeeds();
     fs::remove_all(out / ".scratch");

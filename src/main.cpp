@@ -4,12 +4,17 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include <unistd.h>
+
 #include <clocale>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "faultcapture.h"
 #include "unitmain.h"
@@ -17,8 +22,42 @@
 namespace {
 
 const char* const kTitle = "Corvalis";
+// Exit code of a run that a fault ended without a box to show it in (as after
+// the terminate handler).
+constexpr int kFaultExitCode = 3;
 
-// Exceptions escaping an event handler are shown and the loop carries on.
+bool gHeadlessMode = false;  // a diagnostic mode was asked for
+
+bool IsHeadlessMode(int argc, char** argv) {
+    if (argc < 2) return false;
+    for (const char* mode : {"--info", "--selftest", "--check"})
+        if (std::strcmp(argv[1], mode) == 0) return true;
+    return false;
+}
+
+// Nobody could answer a message box: a diagnostic mode runs from a script, and
+// the offscreen and minimal platforms have no screen. A box there waits forever.
+bool NobodyToAsk() {
+    if (gHeadlessMode) return true;
+    const QString platform = QGuiApplication::platformName();
+    return platform == "offscreen" || platform.startsWith("minimal");
+}
+
+// Writes "prefix: what" to the crash log without allocating (the fault may be
+// an allocation failure).
+void WriteFaultLine(const char* prefix, const char* what) {
+    char line[512];
+    std::snprintf(line, sizeof line, "%s%s", prefix, what != nullptr ? what : "");
+    corvalis::WriteCrashLine(line);
+}
+
+[[noreturn]] void EndWithoutBox() {
+    std::fflush(stdout);
+    ::_exit(kFaultExitCode);
+}
+
+// Exceptions escaping an event handler are shown and the loop carries on;
+// where no box can be answered they end the program with a crash-log line.
 class CorvalisApplication : public QApplication {
 public:
     using QApplication::QApplication;
@@ -26,8 +65,16 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
+            if (NobodyToAsk()) {
+                WriteFaultLine("exception in event handler: ", e.what());
+                EndWithoutBox();
+            }
             QMessageBox::critical(nullptr, applicationName(), QString::fromUtf8(e.what()));
         } catch (...) {
+            if (NobodyToAsk()) {
+                WriteFaultLine("unknown exception in event handler", "");
+                EndWithoutBox();
+            }
             QMessageBox::critical(nullptr, applicationName(), QString());
         }
         return false;
@@ -37,8 +84,7 @@ public:
 // The diagnostic modes never show the window: run them without a display
 // when none is available, so that they work from a terminal or a script.
 void PreferOffscreenForDiagnostics(int argc, char** argv) {
-    if (argc < 3) return;
-    if (std::strcmp(argv[1], "--info") != 0 && std::strcmp(argv[1], "--selftest") != 0) return;
+    if (argc < 3 || !IsHeadlessMode(argc, argv)) return;
     if (std::getenv("QT_QPA_PLATFORM")) return;
     const char* x = std::getenv("DISPLAY");
     const char* wl = std::getenv("WAYLAND_DISPLAY");
@@ -55,6 +101,11 @@ QStringList TypedArguments(int argc, char** argv) {
     return arguments;
 }
 
+// The same, byte for byte: a file name need not be valid in the locale's encoding.
+std::vector<std::string> RawArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 void ShowException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromUtf8(kTitle), message);
 }
@@ -63,8 +114,13 @@ void ShowException(const QString& message) {
 
 int main(int argc, char** argv) {
     corvalis::InstallFaultHandlers();
+    gHeadlessMode = IsHeadlessMode(argc, argv);
+    // A reader that stops early (--info | head -1) must not end the run
+    // before its report is in the log: writes to it just fail.
+    if (gHeadlessMode) std::signal(SIGPIPE, SIG_IGN);
     PreferOffscreenForDiagnostics(argc, argv);
     const QStringList arguments = TypedArguments(argc, argv);
+    const std::vector<std::string> rawArguments = RawArguments(argc, argv);
     std::unique_ptr<CorvalisApplication> app;
     try {
         app = std::make_unique<CorvalisApplication>(argc, argv);
@@ -73,17 +129,19 @@ int main(int argc, char** argv) {
         std::setlocale(LC_NUMERIC, "C");
         QApplication::setApplicationName(QString::fromUtf8(kTitle));
 
-        TFormMain form(arguments);
+        TFormMain form(arguments, rawArguments);
         if (!form.TerminateRequested()) {
             form.show();
             QApplication::exec();
         }
     } catch (const std::exception& e) {
-        corvalis::WriteCrashLine(std::string("exception in WinMain: ") + e.what());
-        if (app) ShowException(QString::fromUtf8(e.what()));
+        WriteFaultLine("exception in WinMain: ", e.what());
+        if (!app || NobodyToAsk()) return kFaultExitCode;
+        ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
         corvalis::WriteCrashLine("unknown exception in WinMain");
-        if (app) ShowException(QString());
+        if (!app || NobodyToAsk()) return kFaultExitCode;
+        ShowException(QString());
     }
     return 0;
 }

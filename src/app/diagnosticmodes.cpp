@@ -4,11 +4,11 @@
 #include "logging.h"
 #include "selfcheck.h"
 
-bool RunDiagnosticMode(const QStringList& arguments, corvalis::MapSession& session,
+bool RunDiagnosticMode(const std::vector<std::string>& arguments, corvalis::MapSession& session,
                        const std::function<void(const std::string&)>& openInWindow) {
     if (arguments.size() < 3) return false;
-    const std::string mode = arguments[1].toStdString();
-    const std::string path = corvalis::NormalizeSlashes(arguments[2].toStdString());
+    const std::string& mode = arguments[1];
+    const std::string path = corvalis::NormalizeSlashes(arguments[2]);
     if (mode == "--info") {
         corvalis::RunInfoReport(path);
         return true;

@@ -1,5 +1,6 @@
 #include "formdialogs.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -14,7 +15,8 @@ std::string ChooseStoreFile(QWidget* parent, QFileDialog*& dialog) {
     dialog->selectNameFilter(filters.first());
     if (dialog->exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog->selectedFiles();
-    return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+    // The name as the bytes the file system knows it by.
+    return chosen.isEmpty() ? std::string() : QFile::encodeName(chosen.first()).toStdString();
 }
 
 void ShowMessageBox(QWidget* parent, bool error, const std::string& text) {

@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
+#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QToolButton>
+
+#include <filesystem>
 
 #include "diagnosticmodes.h"
 #include "formdialogs.h"
@@ -35,13 +37,30 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A file name as the bytes the file system knows it by.
+std::string LocalPath(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+std::vector<std::string> LocalPaths(const QStringList& texts) {
+    std::vector<std::string> bytes;
+    for (const QString& text : texts) bytes.push_back(LocalPath(text));
+    return bytes;
+}
+
 }  // namespace
 
 TFormMain::TFormMain(QWidget* parent) : TFormMain(QCoreApplication::arguments(), parent) {}
 
 TFormMain::TFormMain(const QStringList& commandLine, QWidget* parent)
-    : QMainWindow(parent), arguments(commandLine) {
+    : TFormMain(commandLine, LocalPaths(commandLine), parent) {}
+
+TFormMain::TFormMain(const QStringList& commandLine, std::vector<std::string> commandBytes,
+                     QWidget* parent)
+    : QMainWindow(parent), arguments(commandLine), rawArguments(std::move(commandBytes)) {
     if (arguments.isEmpty()) arguments.append(QString());
+    if (rawArguments.size() != static_cast<std::size_t>(arguments.size()))
+        rawArguments = LocalPaths(arguments);
     BuildFormComponents(*this, &session.Renderer().ViewImage());
     PlaceOverviewPanel();
     BindEvents();
@@ -60,8 +79,8 @@ void TFormMain::FormCreate() {
     setAcceptDrops(true);
     UpdateControls();
     UpdateStatusBar();
-    terminateRequested =
-        RunDiagnosticMode(arguments, session, [this](const std::string& path) { OpenStore(path); });
+    terminateRequested = RunDiagnosticMode(rawArguments, session,
+                                           [this](const std::string& path) { OpenStore(path); });
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -82,8 +101,9 @@ void TFormMain::FormShow() {
         ShowMessage(false, "Too many command line arguments; only one file is accepted.");
         return;
     }
-    const std::string path = NormalizeSlashes(arguments[1].toStdString());
-    if (QFileInfo(Q(path)).isFile())
+    const std::string path = NormalizeSlashes(rawArguments[1]);
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored))
         OpenStore(path);
     else
         ShowMessage(true, "File not found:\n" + path);
@@ -127,7 +147,7 @@ void TFormMain::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     const QString name = urls.first().toLocalFile();
     if (name.isEmpty()) return;
-    const std::string path = NormalizeSlashes(name.toStdString());
+    const std::string path = NormalizeSlashes(LocalPath(name));
     QMetaObject::invokeMethod(
         this, [this, path] { OpenStore(path); }, Qt::QueuedConnection);
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <string>
+#include <vector>
 
 #include "formwidgets.h"
 #include "mapsession.h"
@@ -21,8 +22,13 @@ public:
     // Reads the command line from QCoreApplication::arguments(), which lacks
     // the toolkit's own options; the program passes the command line as typed.
     explicit TFormMain(QWidget* parent = nullptr);
-    // The command line as typed; arguments[0] is the program.
+    // The command line as typed; arguments[0] is the program. Paths are taken
+    // as the local 8-bit encoding of these texts (QFile::encodeName).
     explicit TFormMain(const QStringList& arguments, QWidget* parent = nullptr);
+    // The same with the command line's bytes, from which the paths are taken
+    // unchanged (a file name need not be valid UTF-8); one string per argument.
+    TFormMain(const QStringList& arguments, std::vector<std::string> rawArguments,
+              QWidget* parent = nullptr);
     ~TFormMain() override;
 
     // A diagnostic mode ran during creation; the window is not to be shown.
@@ -103,6 +109,7 @@ private:
     void PlaceOverviewPanel();
 
     QStringList arguments;
+    std::vector<std::string> rawArguments;  // the same, as bytes
     corvalis::MapSession session;
     bool terminateRequested = false;
     bool shownOnce = false;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -75,8 +76,17 @@ std::string CrashLogPath() {
 }
 
 void WriteCrashLine(const char* text) {
-    const int fd = ::open(gCrashPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a symbolic link, and never into a FIFO or a device (which
+    // O_NONBLOCK keeps from blocking the open).
+    const int fd = ::open(
+        gCrashPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+        0644);
     if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return;
+    }
     char buf[1024];
     std::size_t n = AppendText(buf, sizeof buf - 2, 0, text);
     buf[n++] = '\r';

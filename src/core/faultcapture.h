@@ -12,7 +12,8 @@ inline constexpr int kTerminateExitCode = 3;
 std::string CrashLogPath();
 
 // Appends text + CR LF (UTF-8) to the crash log in one write. Never raises;
-// does nothing when the file cannot be opened. Async-signal-safe.
+// does nothing when the file cannot be opened, is a symbolic link or is not a
+// regular file. Async-signal-safe.
 void WriteCrashLine(const char* text);
 inline void WriteCrashLine(const std::string& text) {
     WriteCrashLine(text.c_str());

@@ -1,23 +1,20 @@
 #include "inifile.h"
 
-#include <fstream>
-#include <sstream>
-
+#include "safefile.h"
 #include "textutil.h"
 
 namespace corvalis {
 
 namespace {
 // Sidecars are a few hundred bytes; anything past this is not read.
-constexpr std::streamsize kMaxIniBytes = 1 << 20;
+constexpr std::size_t kMaxIniBytes = 1 << 20;
 }  // namespace
 
 bool IniFile::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string text(static_cast<std::size_t>(kMaxIniBytes), '\0');
-    in.read(text.data(), kMaxIniBytes);
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    // A FIFO or a device in place of the sidecar is not waited on.
+    std::string text;
+    if (ReadRegularFile(path, kMaxIniBytes - 1, text, FinalLink::Follow) != ReadOutcome::Read)
+        return false;
     LoadFromText(text);
     return true;
 }
@@ -25,7 +22,8 @@ bool IniFile::Load(const std::string& path) {
 void IniFile::LoadFromText(const std::string& text) {
     values.clear();
     std::string section;
-    std::size_t pos = 0;
+    // Editors on Windows start UTF-8 files with a byte-order mark.
+    std::size_t pos = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     while (pos <= text.size()) {
         std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();

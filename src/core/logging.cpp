@@ -9,10 +9,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "safefile.h"
 #include "textcodec.h"
 #include "textutil.h"
 
@@ -82,23 +81,26 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// The message as the log and the report show it: escaped, then cut. Only as
+// much of it is escaped as can reach the cut.
+std::string SafeMessage(const std::string& text) {
+    const std::string_view head = std::string_view(text).substr(0, LogMessageLimit + 1);
+    return CutText(EscapeControl(head), LogMessageLimit);
+}
+
 }  // namespace
 
 void AppendLogLine(const std::string& path, const std::string& text) {
     try {
+        std::string raw;
+        if (ReadRegularFile(path, LogByteLimit, raw) == ReadOutcome::Refused) return;
+        const bool tooLarge = raw.size() > LogByteLimit;
+        if (tooLarge) raw.resize(3);  // of an oversized log only the byte-order mark counts
         LogEncoding encoding = LogEncoding::Ansi;
-        std::vector<std::string> lines;  // held in the file's own encoding, UTF-16 as UTF-8
-        {
-            std::ifstream in(path, std::ios::binary);
-            if (in) {
-                std::string raw((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-                if (in.bad()) return;
-                lines = SplitLines(DecodeLogFile(raw, encoding));
-            }
-        }
-        if (lines.size() > static_cast<std::size_t>(LogLineLimit)) lines.clear();
-        const std::string line = Timestamp() + "  " + text;
+        // Held in the file's own encoding, UTF-16 as UTF-8.
+        std::vector<std::string> lines = SplitLines(DecodeLogFile(raw, encoding));
+        if (tooLarge || lines.size() > static_cast<std::size_t>(LogLineLimit)) lines.clear();
+        const std::string line = Timestamp() + "  " + CutText(text, LogMessageLimit);
         lines.push_back(encoding == LogEncoding::Ansi ? Utf8ToNarrow(line) : line);
 
         std::string body;
@@ -106,17 +108,19 @@ void AppendLogLine(const std::string& path, const std::string& text) {
             body += l;
             body += "\r\n";
         }
-        const std::string bytes = EncodeLogFile(body, encoding);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out) return;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::string error;
+        WriteFileAtomically(path, EncodeLogFile(body, encoding), error);
     } catch (...) {
         // The line is dropped; logging never disturbs the program.
     }
 }
 
 void LogLine(const std::string& text) {
-    AppendLogLine(LogFilePath(), text);
+    try {
+        AppendLogLine(LogFilePath(), SafeMessage(text));
+    } catch (...) {
+        // Out of memory: the line is dropped.
+    }
 }
 
 std::string Format(const char* fmt, ...) {
@@ -157,9 +161,16 @@ std::string NormalizeSlashes(const std::string& text) {
 }
 
 void ReportLine(const std::string& text) {
-    LogLine(text);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
+    std::string line;
+    try {
+        line = SafeMessage(text);
+        AppendLogLine(LogFilePath(), line);
+        line += '\n';
+    } catch (...) {
+        return;  // out of memory: like LogLine, the line is dropped
+    }
+    // A reader that went away (a closed pipe) only loses the rest of the output.
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
 

@@ -14,7 +14,101 @@ char LowerChar(char c) {
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
+
+unsigned char Byte(std::string_view s, std::size_t i) {
+    return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
+}
+
+bool InRange(unsigned char b, unsigned char low, unsigned char high) {
+    return b >= low && b <= high;
+}
+
+// Length of the well-formed UTF-8 sequence of two to four bytes at s[i]
+// (shortest form, no surrogates, at most U+10FFFF); 0 when there is none.
+std::size_t SequenceLength(std::string_view s, std::size_t i) {
+    const unsigned char b0 = Byte(s, i), b1 = Byte(s, i + 1);
+    std::size_t length = 0;
+    bool secondOk = false;
+    if (InRange(b0, 0xC2, 0xDF)) {
+        length = 2, secondOk = InRange(b1, 0x80, 0xBF);
+    } else if (InRange(b0, 0xE0, 0xEF)) {
+        length = 3;
+        secondOk = b0 == 0xE0   ? InRange(b1, 0xA0, 0xBF)
+                   : b0 == 0xED ? InRange(b1, 0x80, 0x9F)
+                                : InRange(b1, 0x80, 0xBF);
+    } else if (InRange(b0, 0xF0, 0xF4)) {
+        length = 4;
+        secondOk = b0 == 0xF0   ? InRange(b1, 0x90, 0xBF)
+                   : b0 == 0xF4 ? InRange(b1, 0x80, 0x8F)
+                                : InRange(b1, 0x80, 0xBF);
+    }
+    if (!secondOk) return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if (!InRange(Byte(s, i + k), 0x80, 0xBF)) return 0;
+    return length;
+}
+
+void AppendHexEscape(std::string& out, char kind, unsigned value, int digits) {
+    out += '\\';
+    out += kind;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += "0123456789abcdef"[(value >> shift) & 0xF];
+}
+
+// Appends the character at s[i] to out, escaped where it must be; returns its length.
+std::size_t EscapeOne(std::string_view s, std::size_t i, std::string& out) {
+    const unsigned char b = Byte(s, i);
+    if (b >= 0x20 && b < 0x7F) {
+        out += static_cast<char>(b);
+        return 1;
+    }
+    if (b == '\n' || b == '\r' || b == '\t') {
+        out += '\\';
+        out += b == '\n' ? 'n' : b == '\r' ? 'r' : 't';
+        return 1;
+    }
+    const std::size_t length = b < 0x80 ? 0 : SequenceLength(s, i);
+    if (length == 0) {
+        AppendHexEscape(out, 'x', b, 2);
+        return 1;
+    }
+    const unsigned b1 = Byte(s, i + 1), b2 = Byte(s, i + 2);
+    if (b == 0xC2 && b1 < 0xA0) {
+        AppendHexEscape(out, 'u', b1, 4);  // C1 control: U+0080 to U+009F
+    } else if (b == 0xE2 && b1 == 0x80 && (b2 == 0xA8 || b2 == 0xA9)) {
+        AppendHexEscape(out, 'u', 0x2000u | (b2 - 0x80u), 4);  // U+2028, U+2029
+    } else {
+        out.append(s.substr(i, length));
+    }
+    return length;
+}
+
+bool NeedsEscape(std::string_view s) {
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7F) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string EscapeControl(std::string_view text) {
+    if (!NeedsEscape(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size();) i += EscapeOne(text, i, out);
+    return out;
+}
+
+std::string CutText(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    std::size_t keep = limit < 3 ? 0 : limit - 3;
+    while (keep > 0 && (Byte(text, keep) & 0xC0) == 0x80) --keep;  // not inside a character
+    std::string out(text.substr(0, keep));
+    out += "...";
+    return out;
+}
 
 std::string AsciiLower(std::string_view s) {
     std::string out(s);

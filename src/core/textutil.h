@@ -30,6 +30,20 @@ std::int64_t AtolLike(std::string_view s);
 // A whole decimal integer (blanks around it allowed); nothing otherwise.
 std::optional<std::int64_t> ParseStrictInteger(std::string_view s);
 
+// Untrusted text made safe to show on a terminal, in the log or in a window:
+// C0 controls and DEL become \n, \r, \t or \x1b; C1 controls (U+0080 to
+// U+009F) and the line and paragraph separators become \u009b, \u2028; every
+// byte that is not part of well-formed UTF-8 becomes \xe9. Printable text,
+// UTF-8 included, and the backslash itself are kept as they are, so the result
+// holds no control character and is well-formed UTF-8 (escaping it again
+// changes nothing).
+std::string EscapeControl(std::string_view text);
+
+// The text when it fits in limit bytes; otherwise its longest start that ends
+// on a character boundary and leaves room for "..." within limit, then "...".
+// limit is at least 3.
+std::string CutText(std::string_view text, std::size_t limit);
+
 // sscanf("%lf,%lf,%lf,%lf") in the C locale: four numbers, each comma right
 // after its number. True when all four were read.
 bool ScanFourDoubles(const std::string& s, double out[4]);

@@ -20,6 +20,10 @@ namespace corvalis::detail {
 // Tiles are untrusted: no picture larger than this on either side is decoded.
 inline constexpr std::uint32_t kMaxSide = 8192;
 
+// Scratch buffers larger than this (a 1024 x 1024 RGBA picture) are released
+// after the tile that needed them, so one oversized tile does not stay resident.
+inline constexpr std::size_t kScratchKeepBytes = std::size_t{4} << 20;
+
 struct ImageSize {
     int width = 0;
     int height = 0;
@@ -51,12 +55,15 @@ inline void CompositeOverWhite(const std::uint8_t* rgba, int width, std::uint8_t
     }
 }
 
-// TurboJPEG: one decompressor handle for the codec's life.
+// TurboJPEG: one decompressor handle for the codec's life. Open is told the
+// cell the picture will be drawn into; a picture at least twice the cell's
+// size on both sides reports (and decodes at) a reduced size that still covers it.
 class JpegCodec {
 public:
     JpegCodec();
 
-    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
+    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize cell, ImageSize& size,
+              std::string& error);
     bool Decode(const PixelRows& rows, std::string& error);
 
 private:
@@ -69,7 +76,7 @@ private:
     unsigned long dataSize = 0;
     ImageSize size;
     bool cmyk = false;
-    std::vector<std::uint8_t> cmykPixels;  // grow-only
+    std::vector<std::uint8_t> cmykPixels;  // grows up to kScratchKeepBytes
 };
 
 class PngFastPath;
@@ -113,10 +120,13 @@ private:
     std::vector<std::uint8_t> stripped;    // copy of a tile without compressed extras, likewise
 };
 
-// Every other format, through Qt's image readers and format plugins.
+// Every other format, through Qt's image readers and format plugins. Like
+// JpegCodec, Open is told the cell: a picture that announces at least twice
+// the cell's size is read scaled to the cell.
 class GenericCodec {
 public:
-    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize& size, std::string& error);
+    bool Open(const std::uint8_t* bytes, std::size_t count, ImageSize cell, ImageSize& size,
+              std::string& error);
     bool Decode(const PixelRows& rows, std::string& error);
 
 private:

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "decode_codecs.h"
 
@@ -18,13 +19,21 @@ constexpr int kDecodeFlags =
 constexpr const char* kTruncated = "truncated jpeg: the data ends before the end of the image";
 constexpr const char* kCorrupt = "corrupt jpeg: bad marker structure";
 
+// Decoding costs about (pixels x scans): a progressive or multi-scan stream
+// (Huffman or arithmetic coded alike) passes over the whole picture once per
+// scan, and a few kilobytes can hold hundreds of scans of an 8192-pixel
+// square. Streams beyond 2^27 pixel-scans are refused: 8192 x 8192 in two
+// scans, 4096 x 4096 in eight, 512 x 512 in 512 (TurboJPEG itself stops at 500).
+constexpr std::uint64_t kScanWorkBudget = std::uint64_t{1} << 27;
+
 // Walks the marker segments from SOI to EOI, skipping entropy-coded data, so a
-// truncated or mangled stream is refused before a single row is written.
-// Bytes after EOI are allowed. Returns null when the stream is whole.
-const char* CheckStructure(const std::uint8_t* bytes, std::size_t count) {
+// truncated or mangled stream is refused before a single row is written, and
+// counts the scans. Bytes after EOI are allowed. Returns null when the stream
+// is whole.
+const char* CheckStructure(const std::uint8_t* bytes, std::size_t count, std::uint64_t& scans) {
     std::size_t pos = 2;  // past SOI
     bool inScan = false;
-    bool sawScan = false;
+    scans = 0;
     for (;;) {
         if (inScan) {
             const void* mark = std::memchr(bytes + pos, 0xFF, count - pos);
@@ -41,15 +50,32 @@ const char* CheckStructure(const std::uint8_t* bytes, std::size_t count) {
             continue;
         }
         if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length field
-        if (marker == 0xD9) return sawScan ? nullptr : "jpeg holds no image data";
+        if (marker == 0xD9) return scans > 0 ? nullptr : "jpeg holds no image data";
         if (count - pos < 2) return kTruncated;
         const std::size_t length = std::size_t{bytes[pos]} << 8 | bytes[pos + 1];
         if (length < 2) return kCorrupt;
         if (count - pos < length) return kTruncated;
         pos += length;
         inScan = marker == 0xDA;
-        sawScan = sawScan || inScan;
+        scans += inScan ? 1 : 0;
     }
+}
+
+// The smallest of TurboJPEG's 1/2, 1/4 and 1/8 scalings that still covers the
+// cell, so that a picture at least twice the cell's size is decoded at a
+// fraction of the work and memory, then stretched; 1/1 otherwise.
+ImageSize ScaledSize(ImageSize full, ImageSize cell) {
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    ImageSize best = full;
+    for (int i = 0; factors != nullptr && i < count; ++i) {
+        const tjscalingfactor f = factors[i];
+        if (f.num != 1 || (f.denom != 2 && f.denom != 4 && f.denom != 8)) continue;
+        const ImageSize scaled{TJSCALED(full.width, f), TJSCALED(full.height, f)};
+        if (scaled.width >= cell.width && scaled.height >= cell.height && scaled.width < best.width)
+            best = scaled;
+    }
+    return best;
 }
 
 bool Fail(void* handle, std::string& error) {
@@ -66,8 +92,8 @@ void JpegCodec::HandleDestroy::operator()(void* h) const {
 
 JpegCodec::JpegCodec() : handle(tjInitDecompress()) {}
 
-bool JpegCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& result,
-                     std::string& error) {
+bool JpegCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize cell,
+                     ImageSize& result, std::string& error) {
     if (!handle) {
         error = "cannot start the jpeg decoder";
         return false;
@@ -83,13 +109,23 @@ bool JpegCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& re
     // A stream cut short in its header reads as tables only: no size, one warning.
     if ((width < 1 || height < 1) && tjGetErrorCode(handle.get()) == TJERR_WARNING)
         return Fail(handle.get(), error);
+    ImageSize full;
     if (!AcceptSize(static_cast<std::uint32_t>(width < 0 ? 0 : width),
-                    static_cast<std::uint32_t>(height < 0 ? 0 : height), size, error))
+                    static_cast<std::uint32_t>(height < 0 ? 0 : height), full, error))
         return false;
-    if (const char* reason = CheckStructure(bytes, count)) {
+    std::uint64_t scans = 0;
+    if (const char* reason = CheckStructure(bytes, count, scans)) {
         error = reason;
         return false;
     }
+    const std::uint64_t work = std::uint64_t(full.width) * std::uint64_t(full.height) * scans;
+    if (work > kScanWorkBudget) {
+        error = "jpeg too costly to decode: " + std::to_string(full.width) + "x" +
+                std::to_string(full.height) + " in " + std::to_string(scans) + " scans (limit " +
+                std::to_string(kScanWorkBudget) + " pixel-scans)";
+        return false;
+    }
+    size = ScaledSize(full, cell);
     data = bytes;
     cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
     result = size;
@@ -112,6 +148,13 @@ bool JpegCodec::Decode(const PixelRows& rows, std::string& error) {
     const std::size_t pitch = static_cast<std::size_t>(size.width) * 4;
     const std::size_t needed = pitch * static_cast<std::size_t>(size.height);
     if (cmykPixels.size() < needed) cmykPixels.resize(needed);
+    // Scratch of an oversized picture is not kept for the next one.
+    struct Release {
+        std::vector<std::uint8_t>& pixels;
+        ~Release() {
+            if (pixels.capacity() > kScratchKeepBytes) std::vector<std::uint8_t>().swap(pixels);
+        }
+    } release{cmykPixels};
     if (tjDecompress2(handle.get(), data, dataSize, cmykPixels.data(), size.width,
                       static_cast<int>(pitch), size.height, TJPF_CMYK, kDecodeFlags) != 0)
         return Fail(handle.get(), error);

@@ -9,8 +9,8 @@
 
 namespace corvalis::detail {
 
-bool GenericCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize& result,
-                        std::string& error) {
+bool GenericCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize cell,
+                        ImageSize& result, std::string& error) {
     picture = QImage();
     QByteArray raw = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes),
                                              static_cast<qsizetype>(count));
@@ -25,6 +25,11 @@ bool GenericCodec::Open(const std::uint8_t* bytes, std::size_t count, ImageSize&
         !AcceptSize(static_cast<std::uint32_t>(announced.width()),
                     static_cast<std::uint32_t>(announced.height()), result, error))
         return false;
+    // A picture that will be shrunk anyway is read at the cell's size: readers
+    // that can (WebP, SVG, ...) decode less, the others scale smoothly.
+    if (announced.isValid() && cell.width > 0 && cell.height > 0 &&
+        announced.width() / 2 >= cell.width && announced.height() / 2 >= cell.height)
+        reader.setScaledSize(QSize(cell.width, cell.height));
     if (!reader.read(&picture)) {
         error = reader.errorString().toStdString();
         if (error.empty()) error = "unknown decode error";

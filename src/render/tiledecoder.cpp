@@ -5,6 +5,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "decode_codecs.h"
@@ -16,7 +17,7 @@ struct TileDecoder::Codecs {
     detail::JpegCodec jpeg;
     detail::PngCodec png;
     std::unique_ptr<detail::GenericCodec> generic;  // made when a tile first needs it
-    std::vector<std::uint8_t> picture;              // scratch for tiles not drawn 1:1, grow-only
+    std::vector<std::uint8_t> picture;  // scratch for tiles not drawn 1:1, up to kScratchKeepBytes
 };
 
 namespace detail {
@@ -43,14 +44,26 @@ namespace {
 // Cells far beyond any frame are refused so that rectangle arithmetic cannot overflow.
 constexpr int kCoordinateLimit = 1 << 28;
 
+// Codecs that can decode a reduced picture are told the cell; size is the
+// size the picture will be decoded at.
+template <class Codec>
+bool OpenFor(Codec& codec, const std::uint8_t* bytes, std::size_t count, const QRect& cell,
+             detail::ImageSize& size, std::string& error) {
+    const detail::ImageSize wanted{cell.width(), cell.height()};
+    if constexpr (requires { codec.Open(bytes, count, wanted, size, error); })
+        return codec.Open(bytes, count, wanted, size, error);
+    else
+        return codec.Open(bytes, count, size, error);
+}
+
 // A picture of the cell's size that lies wholly inside the frame is decoded
 // straight into the frame's rows. Any other goes through the scratch picture,
 // is stretched smoothly when its size differs, and is clipped to the frame.
 template <class Codec>
 bool DrawWith(Codec& codec, QImage& target, const QRect& cell, std::vector<std::uint8_t>& scratch,
-              const std::uint8_t* bytes, std::size_t count, std::string& error) {
-    detail::ImageSize size;
-    if (!codec.Open(bytes, count, size, error)) return false;
+              const std::uint8_t* bytes, std::size_t count, detail::ImageSize& size,
+              std::string& error) {
+    if (!OpenFor(codec, bytes, count, cell, size, error)) return false;
     const bool sameSize = size.width == cell.width() && size.height == cell.height();
     if (sameSize && target.rect().contains(cell)) {
         const qsizetype pitch = target.bytesPerLine();
@@ -77,6 +90,34 @@ bool DrawWith(Codec& codec, QImage& target, const QRect& cell, std::vector<std::
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(cell.topLeft(), fitted);
     return true;
+}
+
+// Draws, then lets go of memory an oversized tile made the decoder take: the
+// scratch picture, and the codec itself (whatever buffers it grew) when the
+// tile or its picture is larger than the scratch limit.
+template <class Codec>
+bool DrawAndRelease(Codec& codec, QImage& target, const QRect& cell,
+                    std::vector<std::uint8_t>& scratch, const std::uint8_t* bytes,
+                    std::size_t count, std::string& error) {
+    detail::ImageSize size;
+    auto release = [&] {
+        const std::size_t pictureBytes =
+            static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 4;
+        // The PNG codec gives its own oversized buffers back after each tile.
+        if constexpr (std::is_move_assignable_v<Codec>)
+            if (count > detail::kScratchKeepBytes || pictureBytes > detail::kScratchKeepBytes)
+                codec = Codec();
+        if (scratch.capacity() > detail::kScratchKeepBytes)
+            std::vector<std::uint8_t>().swap(scratch);
+    };
+    try {
+        const bool drawn = DrawWith(codec, target, cell, scratch, bytes, count, size, error);
+        release();
+        return drawn;
+    } catch (...) {
+        release();
+        throw;
+    }
 }
 
 }  // namespace
@@ -117,11 +158,11 @@ bool TileDecoder::Draw(QImage& target, int x, int y, int width, int height,
     const QRect cell(x, y, width, height);
     Codecs& c = *codecs;
     if (HasPngSignature(bytes, count))
-        return DrawWith(c.png, target, cell, c.picture, bytes, count, lastError);
+        return DrawAndRelease(c.png, target, cell, c.picture, bytes, count, lastError);
     if (HasJpegSignature(bytes, count))
-        return DrawWith(c.jpeg, target, cell, c.picture, bytes, count, lastError);
+        return DrawAndRelease(c.jpeg, target, cell, c.picture, bytes, count, lastError);
     if (!c.generic) c.generic = std::make_unique<detail::GenericCodec>();
-    return DrawWith(*c.generic, target, cell, c.picture, bytes, count, lastError);
+    return DrawAndRelease(*c.generic, target, cell, c.picture, bytes, count, lastError);
 }
 
 }  // namespace corvalis

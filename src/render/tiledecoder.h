@@ -12,8 +12,12 @@ namespace corvalis {
 
 // PNG and JPEG are recognised by their leading bytes and read by libspng and
 // TurboJPEG; anything else goes to Qt's image readers. Tile bytes are untrusted:
-// pictures over 8192 pixels on a side and truncated files are refused before
-// anything is drawn. One decoder serves every tile; it is not thread-safe.
+// pictures over 8192 pixels on a side, truncated files and JPEG streams whose
+// scans would cost more than 2^27 pixel-scans are refused before anything is
+// drawn. A picture at least twice the cell's size on both sides is decoded at
+// a reduced scale where the codec can (JPEG at 1/2, 1/4 or 1/8). Scratch
+// memory an oversized tile needed is released after it. One decoder serves
+// every tile; it is not thread-safe.
 class TileDecoder {
 public:
     TileDecoder();

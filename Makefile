@@ -1,5 +1,7 @@
 # Set-up and everyday commands. `make run` and `make test` install what the
-# machine lacks (scripts/install-deps.sh), build, then run.
+# machine lacks (scripts/install-deps.sh), build, then run. Each build folder
+# is configured from the preset of the same name in CMakePresets.json
+# (warnings are errors in all of them).
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
@@ -18,7 +20,7 @@ deps:
 	./scripts/install-deps.sh
 
 build: deps
-	BUILD_DIR=$(BUILD_DIR) ./scripts/build.sh
+	BUILD_DIR=$(BUILD_DIR) PRESET=default ./scripts/build.sh
 
 run: build
 	$(BUILD_DIR)/bin/corvalis $(BUILD_DIR)/fixtures/sample.mbtiles
@@ -31,7 +33,7 @@ test-fast: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 test-asan: deps
-	BUILD_DIR=$(ASAN_DIR) CMAKE_ARGS="-DCORVALIS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug" ./scripts/build.sh
+	BUILD_DIR=$(ASAN_DIR) PRESET=asan ./scripts/build.sh
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
@@ -39,8 +41,7 @@ test-asan: deps
 # (The fixture generator runs under the sanitizer too, while building.)
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp
 test-tsan: deps
-	$(TSAN_ENV) BUILD_DIR=$(TSAN_DIR) \
-		CMAKE_ARGS="-DCORVALIS_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo" ./scripts/build.sh $(TSAN_TESTS)
+	$(TSAN_ENV) BUILD_DIR=$(TSAN_DIR) PRESET=tsan ./scripts/build.sh $(TSAN_TESTS)
 	cd $(TSAN_DIR) && $(TSAN_ENV) ctest $(CTEST_FLAGS) -R '^($(subst $(eval) ,|,$(strip $(TSAN_TESTS))))$$'
 
 test-fuzz: deps

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "appicons.h"
 #include "faultcapture.h"
 #include "unitmain.h"
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
         // Numbers in logs and status texts always use a "." decimal point.
         std::setlocale(LC_NUMERIC, "C");
         QApplication::setApplicationName(QString::fromUtf8(kTitle));
+        QApplication::setWindowIcon(corvalis::ApplicationIcon());
 
         TFormMain form(arguments);
         if (!form.TerminateRequested()) {

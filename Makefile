@@ -5,6 +5,7 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
+RELEASE_DIR ?= build-release
 # The tests that exercise the renderer's decode threads, also run under ThreadSanitizer.
 TSAN_TESTS ?= test_maprenderer test_renderpool
 # Seconds each fuzz target runs: briefly in `make test`, as long as asked in `make fuzz`.
@@ -12,7 +13,8 @@ FUZZ_SECONDS ?= 600
 FUZZ_TEST_SECONDS ?= 30
 CTEST_FLAGS ?= --output-on-failure
 
-.PHONY: all deps build run test test-fast test-asan test-tsan test-fuzz fuzz soak bench clean
+.PHONY: all deps build run test test-fast test-release test-asan test-tsan test-fuzz package \
+	fuzz soak bench clean
 
 all: build
 
@@ -25,12 +27,24 @@ build: deps
 run: build
 	$(BUILD_DIR)/bin/corvalis $(BUILD_DIR)/fixtures/sample.mbtiles
 
-# Every test, then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the renderer's tests with ThreadSanitizer, then every fuzz target briefly on its corpus.
-test: test-fast test-asan test-tsan test-fuzz
+# Every test; the Release build of every target and the Debian package made
+# from it, unpacked and run; the suite built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; the renderer's tests with ThreadSanitizer; every
+# fuzz target briefly on its corpus.
+test: test-fast test-release test-asan test-tsan test-fuzz
 
 test-fast: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
+
+# The Debian package (build-release/corvalis_VERSION_ARCH.deb), made in a
+# Release build of every target (GCC, as distributions build).
+package: deps
+	BUILD_DIR=$(RELEASE_DIR) PRESET=release ./scripts/build.sh package
+
+# The suite in the Release build too (-O3, no assertions), then the package unpacked and run.
+test-release: package
+	cd $(RELEASE_DIR) && ctest $(CTEST_FLAGS)
+	./tests/package/unpack.sh $(RELEASE_DIR)
 
 test-asan: deps
 	BUILD_DIR=$(ASAN_DIR) PRESET=asan ./scripts/build.sh
@@ -59,4 +73,4 @@ bench: build
 	./scripts/run-benchmarks.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) build-fuzz
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(RELEASE_DIR) build-fuzz

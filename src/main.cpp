@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "appicons.h"
 #include "faultcapture.h"
 #include "unitmain.h"
+#include "usage.h"
 
 namespace {
 
@@ -56,6 +58,13 @@ QStringList TypedArguments(int argc, char** argv) {
     return arguments;
 }
 
+// --help and --version: the text on standard output, exit 0 (1 when it
+// could not be written, e.g. to a full disk).
+int PrintInformation(const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stdout) >= 0;
+    return std::fflush(stdout) == 0 && written ? 0 : 1;
+}
+
 void ShowException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromUtf8(kTitle), message);
 }
@@ -63,6 +72,8 @@ void ShowException(const QString& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything starts: no toolkit, no display, no log.
+    if (const auto text = corvalis::InformationalOutput(argc, argv)) return PrintInformation(*text);
     corvalis::InstallFaultHandlers();
     PreferOffscreenForDiagnostics(argc, argv);
     const QStringList arguments = TypedArguments(argc, argv);
@@ -74,6 +85,8 @@ int main(int argc, char** argv) {
         std::setlocale(LC_NUMERIC, "C");
         QApplication::setApplicationName(QString::fromUtf8(kTitle));
         QApplication::setWindowIcon(corvalis::ApplicationIcon());
+        // The desktop entry's name, for the window's icon on Wayland.
+        QGuiApplication::setDesktopFileName(QStringLiteral(CORVALIS_APP_ID));
 
         TFormMain form(arguments);
         if (!form.TerminateRequested()) {

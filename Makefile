@@ -14,7 +14,7 @@ FUZZ_TEST_SECONDS ?= 30
 CTEST_FLAGS ?= --output-on-failure
 
 .PHONY: all deps build run test test-fast test-release test-asan test-tsan test-fuzz package \
-	fuzz soak bench clean
+	fuzz soak bench tidy clean
 
 all: build
 
@@ -71,6 +71,10 @@ soak: build
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD_DIR)
+
+# clang-tidy (.clang-tidy) over src/ with the build's compile commands (not part of `make test`).
+tidy: build
+	./scripts/tidy.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(RELEASE_DIR) build-fuzz

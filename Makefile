@@ -14,7 +14,7 @@ FUZZ_TEST_SECONDS ?= 30
 CTEST_FLAGS ?= --output-on-failure
 
 .PHONY: all deps build run test test-fast test-release test-asan test-tsan test-fuzz package \
-	fuzz soak bench tidy clean
+	fuzz soak bench screenshot tidy clean
 
 all: build
 
@@ -71,6 +71,10 @@ soak: build
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD_DIR)
+
+# The README's picture of the window on the sample store (SHOT_PALETTE=1: 256 colours).
+screenshot: build
+	./scripts/screenshot.sh $(BUILD_DIR) docs/screenshot.png
 
 # clang-tidy (.clang-tidy) over src/ with the build's compile commands (not part of `make test`).
 tidy: build

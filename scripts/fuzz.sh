@@ -14,8 +14,7 @@ ALL=(fuzz_probe_image fuzz_tile_decoder fuzz_sidecar fuzz_store fuzz_viewport fu
 TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL[@]}")
 
-BUILD_DIR=$DIR CMAKE_ARGS="-DCORVALIS_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo" ./scripts/build.sh fuzzers
+BUILD_DIR=$DIR PRESET=fuzz ./scripts/build.sh fuzzers
 
 status=0
 for t in "${TARGETS[@]}"; do

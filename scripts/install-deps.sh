@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchain and test frameworks
-  g++ clang cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+  g++ clang clang-tidy cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   # toolkit and image formats
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev libxkbcommon-dev
   # codecs and storage

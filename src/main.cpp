@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "appicons.h"
 #include "faultcapture.h"
 #include "unitmain.h"
+#include "usage.h"
 
 namespace {
 
@@ -106,6 +108,13 @@ std::vector<std::string> RawArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
+// --help and --version: the text on standard output, exit 0 (1 when it
+// could not be written, e.g. to a full disk).
+int PrintInformation(const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stdout) >= 0;
+    return std::fflush(stdout) == 0 && written ? 0 : 1;
+}
+
 void ShowException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromUtf8(kTitle), message);
 }
@@ -113,6 +122,8 @@ void ShowException(const QString& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything starts: no toolkit, no display, no log.
+    if (const auto text = corvalis::InformationalOutput(argc, argv)) return PrintInformation(*text);
     corvalis::InstallFaultHandlers();
     gHeadlessMode = IsHeadlessMode(argc, argv);
     // A reader that stops early (--info | head -1) must not end the run
@@ -128,6 +139,9 @@ int main(int argc, char** argv) {
         // Numbers in logs and status texts always use a "." decimal point.
         std::setlocale(LC_NUMERIC, "C");
         QApplication::setApplicationName(QString::fromUtf8(kTitle));
+        QApplication::setWindowIcon(corvalis::ApplicationIcon());
+        // The desktop entry's name, for the window's icon on Wayland.
+        QGuiApplication::setDesktopFileName(QStringLiteral(CORVALIS_APP_ID));
 
         TFormMain form(arguments, rawArguments);
         if (!form.TerminateRequested()) {

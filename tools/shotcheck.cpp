@@ -2,6 +2,10 @@
 // virtual X server writes its screen with -fbdir) or any picture Qt reads.
 //
 //   shotcheck png   <shot> <out.png>                 convert
+//   shotcheck crop  <shot> <x> <y> <w> <h> <width> <out.png> [palette]
+//                                                     the rectangle scaled smoothly to width
+//                                                     pixels, as a compact PNG (256 colours,
+//                                                     dithered, with "palette")
 //   shotcheck pixel <shot> <x> <y>                    print RRGGBB
 //   shotcheck match <shot> <x> <y> <picture>          count pixels differing from picture at (x, y)
 //   shotcheck shift <a> <b> <x> <y> <w> <h> <dx> <dy> count pixels of a's rectangle that b
@@ -107,6 +111,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "png" && argc == 4) return shot.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    if (command == "crop" && (argc == 9 || argc == 10)) {
+        const QImage part = shot.copy(Int(argv[3]), Int(argv[4]), Int(argv[5]), Int(argv[6]));
+        QImage scaled = part.scaledToWidth(Int(argv[7]), Qt::SmoothTransformation);
+        if (argc == 10 && std::strcmp(argv[9], "palette") == 0)
+            scaled = scaled.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
+        return scaled.save(QString::fromLocal8Bit(argv[8]), "PNG", 0) ? 0 : 1;  // 0: smallest
+    }
     if (command == "pixel" && argc == 5) {
         const int x = Int(argv[3]), y = Int(argv[4]);
         if (!shot.valid(x, y)) return 1;

@@ -12,6 +12,25 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+// An iconv converter, closed with its owner.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+    ~Converter() {
+        if (Valid()) iconv_close(cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    // iconv_open's failure value is (iconv_t)-1.
+    bool Valid() const {
+        return cd != reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+    }
+    iconv_t Get() const { return cd; }
+
+private:
+    iconv_t cd;
+};
+
 // Decodes one UTF-8 sequence at s[i]; invalid bytes give U+FFFD and advance by one.
 char32_t NextCodePoint(const std::string& s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
@@ -135,7 +154,7 @@ std::string Utf8ToNarrow(const std::string& utf8) {
     const char* codeset = nl_langinfo(CODESET);
     if (codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0))
         return utf8;
-    iconv_t cd = iconv_open(codeset ? codeset : "ASCII", "UTF-8");
+    const Converter converter(codeset ? codeset : "ASCII", "UTF-8");
     std::string out;
     for (std::size_t i = 0; i < utf8.size();) {
         const std::size_t start = i;
@@ -145,23 +164,23 @@ std::string Utf8ToNarrow(const std::string& utf8) {
             continue;
         }
         bool converted = false;
-        if (cd != reinterpret_cast<iconv_t>(-1) && cp != kReplacement) {
+        if (converter.Valid() && cp != kReplacement) {
             std::string one = utf8.substr(start, i - start);
             char buf[8];
             char* in = one.data();
             std::size_t inLeft = one.size();
             char* outPtr = buf;
             std::size_t outLeft = sizeof buf;
-            if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
+            if (iconv(converter.Get(), &in, &inLeft, &outPtr, &outLeft) !=
+                    static_cast<std::size_t>(-1) &&
                 inLeft == 0) {
                 out.append(buf, sizeof buf - outLeft);
                 converted = true;
             }
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
         }
         if (!converted) out += '?';
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     return out;
 }
 

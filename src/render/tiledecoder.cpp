@@ -67,7 +67,7 @@ bool DrawWith(Codec& codec, QImage& target, const QRect& cell, std::vector<std::
     const bool sameSize = size.width == cell.width() && size.height == cell.height();
     if (sameSize && target.rect().contains(cell)) {
         const qsizetype pitch = target.bytesPerLine();
-        std::uint8_t* origin = target.bits() + cell.y() * pitch + cell.x() * 3;
+        std::uint8_t* origin = target.bits() + cell.y() * pitch + qsizetype{cell.x()} * 3;
         return codec.Decode({origin, pitch, size.width, size.height}, error);
     }
     const std::size_t pitch = static_cast<std::size_t>(size.width) * 3;

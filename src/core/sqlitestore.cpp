@@ -1,6 +1,10 @@
 #include "sqlitestore.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
+#include <mutex>
 
 namespace corvalis {
 
@@ -15,7 +19,39 @@ bool IsWalModeFile(const std::string& path) {
     return in.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
 }
 
+// Statements are checked against their deadline every this many virtual
+// machine steps (well under a millisecond).
+constexpr int kProgressSteps = 4096;
+
+void LimitSqliteHeap() {
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_hard_heap_limit64(kSqliteHeapLimit); });
+}
+
+// A path that names a file, never a URI: SQLite is built to read "file:"
+// names as URIs with parameters, which a store's name must not bring.
+std::string PlainPathName(const std::string& path) {
+    return path.rfind("file:", 0) == 0 ? "./" + path : path;
+}
+
+// The store's "-wal" file holds changes not yet written back into the store.
+bool HasPendingWal(const std::string& path) {
+    std::ifstream wal(path + "-wal", std::ios::binary | std::ios::ate);
+    return wal && wal.tellg() > 0;
+}
+
 }  // namespace
+
+std::chrono::milliseconds OpenBudget(std::int64_t fileBytes) {
+    return kOpenBudgetBase + std::chrono::milliseconds(std::max<std::int64_t>(0, fileBytes) * 1000 /
+                                                       kOpenBudgetBytesPerSecond);
+}
+
+std::string StatementFailure(sqlite3* db, int rc, bool outOfTime) {
+    if (outOfTime && (rc & 0xFF) == SQLITE_INTERRUPT) return "the store's query took too long";
+    if ((rc & 0xFF) == SQLITE_NOMEM) return "the store's query needs too much memory";
+    return sqlite3_errmsg(db);
+}
 
 std::string ImmutableFileUri(const std::string& path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -39,7 +75,8 @@ std::string ImmutableFileUri(const std::string& path) {
 }
 
 bool SqliteStore::Open(const std::string& path, std::string& errorText) {
-    if (!Connect(path, SQLITE_OPEN_READONLY)) {
+    LimitSqliteHeap();
+    if (!Connect(PlainPathName(path), SQLITE_OPEN_READONLY)) {
         errorText = "cannot open database: " + ErrorMessage();
         return false;
     }
@@ -48,13 +85,22 @@ bool SqliteStore::Open(const std::string& path, std::string& errorText) {
     // file; in a folder that cannot be written, where none can be made,
     // SQLite refuses every statement. Nothing can write such a store while it
     // is open, so it is read as immutable.
+    struct stat st {};
+    SetBudget(OpenBudget(::stat(path.c_str(), &st) == 0 ? st.st_size : 0));
     const int schemaState = ProbeSchema() & 0xFF;
-    if (schemaState == SQLITE_BUSY) {
-        errorText = "cannot open database: " + ErrorMessage();
-        return false;
+    const bool readOnlyFolder = schemaState == SQLITE_READONLY || schemaState == SQLITE_CANTOPEN;
+    if (readOnlyFolder && IsWalModeFile(path)) {
+        if (!Connect(ImmutableFileUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)) {
+            errorText = "cannot open database: " + ErrorMessage();
+            return false;
+        }
+        walNotRead_ = HasPendingWal(path);
+        return true;
     }
-    if ((schemaState == SQLITE_READONLY || schemaState == SQLITE_CANTOPEN) && IsWalModeFile(path) &&
-        !Connect(ImmutableFileUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)) {
+    // A lock held past the busy wait, or a hot journal that cannot be rolled
+    // back in a read-only folder, is reported as such, not as a file without
+    // tiles. A file that is no database goes on to the other layouts.
+    if (schemaState == SQLITE_BUSY || readOnlyFolder || schemaState == SQLITE_IOERR) {
         errorText = "cannot open database: " + ErrorMessage();
         return false;
     }
@@ -84,7 +130,11 @@ bool SqliteStore::Connect(const std::string& name, int flags) {
     // card that is pulled) would end the viewer with SIGBUS on the next read
     // of a mapped page, where read() merely fails and the tile is missing.
     sqlite3_exec(db_.get(), "PRAGMA mmap_size=0;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_.get(), "PRAGMA temp_store=MEMORY;", nullptr, nullptr, nullptr);
+    // Temporary structures stay in memory while they fit the temporary
+    // cache and go to a file beyond it: a grouped query over a huge view
+    // must not take all the memory there is.
+    sqlite3_exec(db_.get(), "PRAGMA temp_store=FILE;", nullptr, nullptr, nullptr);
+    sqlite3_progress_handler(db_.get(), kProgressSteps, &SqliteStore::OnProgress, this);
     return true;
 }
 
@@ -94,6 +144,23 @@ bool SqliteStore::Connect(const std::string& name, int flags) {
 int SqliteStore::ProbeSchema() const {
     auto st = PrepareStatement(db_.get(), "select count(*) from sqlite_master;");
     return st ? sqlite3_step(st.get()) : sqlite3_errcode(db_.get());
+}
+
+int SqliteStore::OnProgress(void* self) {
+    auto* store = static_cast<SqliteStore*>(self);
+    if (!store->deadline_ || std::chrono::steady_clock::now() < *store->deadline_) return 0;
+    store->outOfTime_ = true;
+    return 1;  // interrupts the statement
+}
+
+void SqliteStore::SetBudget(std::chrono::milliseconds budget) {
+    deadline_ = std::chrono::steady_clock::now() + budget;
+    outOfTime_ = false;
+}
+
+void SqliteStore::ClearBudget() {
+    deadline_.reset();
+    outOfTime_ = false;
 }
 
 void SqliteStore::NoteReadResult(int rc) {

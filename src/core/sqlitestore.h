@@ -4,6 +4,8 @@
 // transaction.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,6 +17,23 @@ namespace corvalis {
 // the file is read without locks or journal, as on read-only media.
 std::string ImmutableFileUri(const std::string& path);
 
+// The time a store's statements may take: every statement of an open
+// together (a base, and more for a larger file, whose tables take longer to
+// read), and each tile read on its own. A store whose query runs longer (a
+// view over an endless or huge query) fails the open or the tile.
+inline constexpr std::chrono::milliseconds kOpenBudgetBase{3000};
+inline constexpr std::int64_t kOpenBudgetBytesPerSecond = std::int64_t{100} << 20;
+inline constexpr std::chrono::milliseconds kTileReadBudget{2000};
+std::chrono::milliseconds OpenBudget(std::int64_t fileBytes);
+
+// Every SQLite connection of the program together may hold this much heap;
+// beyond it a statement fails with SQLITE_NOMEM instead of taking more.
+inline constexpr std::int64_t kSqliteHeapLimit = std::int64_t{256} << 20;
+
+// What a failed statement says to the user: the budget it ran out of, or
+// SQLite's own message.
+std::string StatementFailure(sqlite3* db, int rc, bool outOfTime);
+
 class SqliteStore {
 public:
     SqliteStore() = default;
@@ -22,12 +41,25 @@ public:
     SqliteStore& operator=(const SqliteStore&) = delete;
 
     // Opens path read-only; false with errorText "cannot open database: ..."
-    // when the file cannot be opened or its schema cannot be read for a lock.
+    // when the file cannot be opened, or its schema cannot be read for a lock
+    // or a journal it cannot roll back. The open's statements share
+    // OpenBudget of the file's size from here.
     bool Open(const std::string& path, std::string& errorText);
     void Close();
+    // Opened without its "-wal" file, whose recent changes a read-only
+    // folder keeps out of reach.
+    bool WalNotRead() const { return walNotRead_; }
 
     sqlite3* db() const { return db_.get(); }
     std::string ErrorMessage() const;
+
+    // From now on, statements may run for budget (until the next call);
+    // without a budget they may run as long as they need.
+    void SetBudget(std::chrono::milliseconds budget);
+    void ClearBudget();
+    bool OutOfTime() const { return outOfTime_; }
+    // The user's text for a statement that ended with rc.
+    std::string Failure(int rc) const { return StatementFailure(db_.get(), rc, outOfTime_); }
 
     // Reports the result of a tile read's step: another process holding a
     // write lock costs one busy wait, not one per tile; later reads fail at
@@ -41,10 +73,14 @@ public:
 private:
     bool Connect(const std::string& name, int flags);
     int ProbeSchema() const;
+    static int OnProgress(void* self);
 
     SqliteConnection db_;
     std::optional<ReadTransaction> readBatch_;  // on db_, while a batch is open
     bool busyWaitOn_ = true;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    bool outOfTime_ = false;
+    bool walNotRead_ = false;  // the last statement was stopped by the deadline
 };
 
 }  // namespace corvalis

@@ -42,6 +42,10 @@ public:
     void EndReadBatch() override { store_->EndReadBatch(); }
 
 private:
+    bool GroupedExtents(const ExtentRowVisitor& visit, std::string& errorText);
+    bool KeepTilesInWorld(StoreFacts& facts, std::string& errorText);
+    bool Failed(int rc, std::string& errorText) const;
+
     std::unique_ptr<SqliteStore> store_;
     TileTable table_;
     TileNumbering numbering_;

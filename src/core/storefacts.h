@@ -44,6 +44,7 @@ struct StoreFacts {
     double east = 0.0;
     double north = 0.0;
     bool hasTileIndex = false;  // single-tile reads are served by an index
+    std::string notice;         // what the user should know about this store, if anything
     std::array<ZoomExtent, kZoomLevels> extents{};
 
     // Whether level z (0..31) holds tiles; false for any other z.

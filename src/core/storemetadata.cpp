@@ -48,7 +48,8 @@ void ApplyRow(const std::string& key, const std::string& value, StoreFacts& fact
 
 }  // namespace
 
-void ReadMetadataTable(sqlite3* db, const std::string& path, StoreFacts& facts) {
+bool ReadMetadataTable(SqliteStore& store, const std::string& path, StoreFacts& facts,
+                       std::string& errorText) {
     facts.format = "jpg";
     const std::string_view fileName = FileNamePart(path);
     const std::size_t dot = fileName.rfind('.');
@@ -56,14 +57,20 @@ void ReadMetadataTable(sqlite3* db, const std::string& path, StoreFacts& facts) 
     facts.minZoom = -1;
     facts.maxZoom = -1;
 
-    auto st = PrepareStatement(db, "select name, value from metadata;");
-    if (!st) return;
-    while (sqlite3_step(st.get()) == SQLITE_ROW) {
+    auto st = PrepareStatement(store.db(), "select name, value from metadata;");
+    if (!st) return true;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
         bool keyNull = false, valueNull = false;
         const std::string key = ColumnText(st.get(), 0, keyNull);
         const std::string value = ColumnText(st.get(), 1, valueNull);
         if (!keyNull && !valueNull) ApplyRow(key, value, facts);
     }
+    if (store.OutOfTime() || (rc & 0xFF) == SQLITE_NOMEM) {
+        errorText = store.Failure(rc);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace corvalis

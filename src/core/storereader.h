@@ -13,6 +13,10 @@ namespace corvalis {
 
 class StoreOpening;
 
+// No tile is larger than this: the bytes of a larger one are never copied
+// and it counts as missing.
+inline constexpr std::size_t kMaxTileBytes = std::size_t{64} << 20;
+
 class StoreReader {
 public:
     virtual ~StoreReader() = default;

@@ -69,6 +69,21 @@ ZoomExtent TileNumbering::ToWorldExtent(std::int32_t z, std::int32_t x0, std::in
     return ZoomExtent{Wrap32(minX), Wrap32(maxX), Wrap32(minY), Wrap32(maxY), true};
 }
 
+void TileNumbering::StoredWorldRange(std::int32_t z, std::int64_t& x0, std::int64_t& x1,
+                                     std::int64_t& y0, std::int64_t& y1) const {
+    const std::int64_t last = (std::int64_t{1} << z) - 1;
+    std::int64_t offsetX = 0, offsetY = 0;
+    if (placed && InWorld(z)) {
+        offsetX = levels[static_cast<std::size_t>(z)].offsetX;
+        offsetY = levels[static_cast<std::size_t>(z)].offsetY;
+    }
+    x0 = -offsetX;
+    x1 = last - offsetX;
+    // World rows are the stored ones (TMS: flipped) moved by the offset.
+    y0 = xyzRows ? -offsetY : offsetY;
+    y1 = xyzRows ? last - offsetY : last + offsetY;
+}
+
 StoredZoomFilter TileNumbering::Filter() const {
     std::int64_t first = 0, last = kZoomLevels - 1;
     if (reversedZBase) {

@@ -39,6 +39,11 @@ struct TileNumbering {
     ZoomExtent ToWorldExtent(std::int32_t z, std::int32_t x0, std::int32_t x1, std::int32_t y0,
                              std::int32_t y1) const;
 
+    // The stored column and row ranges (64-bit, inclusive) that hold the
+    // tiles of world level z (0..31) inside the world's 2^z columns and rows.
+    void StoredWorldRange(std::int32_t z, std::int64_t& x0, std::int64_t& x1, std::int64_t& y0,
+                          std::int64_t& y1) const;
+
     // The stored zoom values worth the per-level work of the extents seeks.
     StoredZoomFilter Filter() const;
 };

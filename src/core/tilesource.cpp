@@ -1,5 +1,7 @@
 #include "tilesource.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -25,6 +27,9 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
         Close();
         return false;
     };
+    // A FIFO or a device would block the open or feed it endless bytes.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail("not a regular file.");
     std::string stepError;
     reader_ = OpenStoreReader(path, facts_, stepError);
     if (!reader_) return fail(stepError);
@@ -102,7 +107,8 @@ void TileDatabase::DeriveBoundsFromExtent() {
 }
 
 // The size of the first corner tile whose header tells one; 256 x 256 when
-// the first readable corner tile has no header that does.
+// the first readable corner tile has no header that does, or announces a
+// picture larger than any tile the decoder draws.
 void TileDatabase::ProbeTileSize() {
     facts_.tileWidth = 256;
     facts_.tileHeight = 256;
@@ -112,7 +118,8 @@ void TileDatabase::ProbeTileSize() {
         if (!reader_->ReadTile(z, e.minX, e.minY, tileBuffer_) || tileBuffer_.empty()) continue;
         std::int32_t w = 0, h = 0;
         if (ProbeImageSize(tileBuffer_.data(), static_cast<std::int64_t>(tileBuffer_.size()), w,
-                           h)) {
+                           h) &&
+            w <= kMaxTileSide && h <= kMaxTileSide) {
             facts_.tileWidth = w;
             facts_.tileHeight = h;
         }

@@ -61,6 +61,8 @@ public:
     // The tiles table has an index that serves single-tile reads; without one
     // every read scans the table.
     bool hasTileIndex() const { return facts_.hasTileIndex; }
+    // What the user should know about the open store (empty: nothing).
+    const std::string& notice() const { return facts_.notice; }
     // Whether level z (0..31) holds tiles; false for any other z.
     bool zoomPresent(std::int32_t z) const { return facts_.ZoomPresent(z); }
 

@@ -51,7 +51,11 @@ RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
     RenderOutcome outcome = RenderOutcome::Presented;
     if (force || lastFrame == nullptr || !lastGrid.Covers(grid)) {
         // Without a frame nothing was composed, so there is no grid to report.
-        if (Compose(store, decoder, grid) && force) LogLine(GridLine());
+        if (!Compose(store, decoder, grid)) {
+            ClearView();
+            return RenderOutcome::NoFrame;
+        }
+        if (force) LogLine(GridLine());
         outcome = RenderOutcome::Composed;
     }
     PresentFrame(viewport);

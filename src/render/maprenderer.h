@@ -40,6 +40,7 @@ enum class RenderOutcome {
     EmptyGrid,  // nothing composed or presented; the view keeps its last picture
     Presented,  // served from the last composition
     Composed,   // a new block was composed, then presented
+    NoFrame,    // the block's frame could not be had: the view is cleared
 };
 
 class MapRenderer {

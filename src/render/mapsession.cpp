@@ -31,6 +31,7 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
     viewport.AttachStore(store.get());
     renderer.ResetFrames();
     wheelRemainder = 0;
+    frameMissing = false;
     overview.Build(*store, renderer.Drawer(*decoder));
     storeOpen = true;
     LogLine(Format("opened %s  kind=%s  zoom=%d-%d  tile=%dx%d  format=%s", path.c_str(),
@@ -38,11 +39,13 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
                    store->tileWidth(), store->tileHeight(), store->format().c_str()));
     // Every tile read scans the whole table: tell the user why panning is slow.
     if (!store->hasTileIndex()) LogLine("slow store: no tile index");
+    if (!store->notice().empty()) LogLine(store->notice() + ": " + path);
     return true;
 }
 
 void MapSession::Close() {
     storeOpen = false;
+    frameMissing = false;
     renderer.ResetFrames();
     overview.Reset();
     // Nothing is drawn on the overview any more, so no press may map onto it.
@@ -62,7 +65,9 @@ void MapSession::SyncViewSize(int width, int height) {
 
 RenderOutcome MapSession::Render(bool force) {
     if (!storeOpen || !store) return RenderOutcome::EmptyGrid;
-    return renderer.Render(*store, *decoder, viewport, force);
+    const RenderOutcome outcome = renderer.Render(*store, *decoder, viewport, force);
+    if (outcome != RenderOutcome::EmptyGrid) frameMissing = outcome == RenderOutcome::NoFrame;
+    return outcome;
 }
 
 void MapSession::PaintOverview(QPainter& painter, int width, int height) {
@@ -79,7 +84,9 @@ std::string MapSession::ZoomLabel() const {
 }
 
 std::string MapSession::PointerLine() const {
-    std::string line = "Move the mouse over the map to read coordinates";
+    if (frameMissing) return "Not enough memory to draw the map at this zoom level";
+    std::string line = store->notice().empty() ? "Move the mouse over the map to read coordinates"
+                                               : "Note: " + store->notice();
     if (!pointerKnown) return line;
     int cx = 0, cy = 0;
     viewport.ViewToContent(pointerX, pointerY, cx, cy);

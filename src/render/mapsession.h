@@ -106,7 +106,8 @@ private:
     int thumbLastX = 0;
     int thumbLastY = 0;
     ThumbBox thumbBox;
-    int wheelRemainder = 0;  // angle delta not yet turned into a zoom step
+    int wheelRemainder = 0;     // angle delta not yet turned into a zoom step
+    bool frameMissing = false;  // the last composition had no memory for its frame
 };
 
 }  // namespace corvalis

@@ -115,15 +115,15 @@ TEST(InfoReport, GeoUnknownStoreAndNoBounds) {
     const std::string path = dir.file("trip.oruxmapsimages.db");
     {
         StoreWriter w(path, Layout::Xyz);
-        w.Tile(2, 0, 0, Blob(2, 0, 0));
-        w.Exec("UPDATE tiles SET x = 5;");  // column 5 of 4 at level 2: no usable bounds either way
+        w.Tile(2, 3, 0, Blob(2, 3, 0));
+        w.Tile(2, 5, 0, Blob(2, 5, 0));  // column 5 of 4 at level 2: outside the world
     }
     const auto lines = Report(path);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[2], "  kind=SQLite tiles (XYZ)  localGrid=0  geoUnknown=1  format=jpg");
-    EXPECT_EQ(lines[4], "  z2  x=5..5 y=0..0  lon 270.00000..360.00000  lat 66.51326..85.05113");
-    EXPECT_EQ(lines[5], "  bounds 270.00000,66.51326,360.00000,85.05113")
-        << "tile-derived bounds are not checked against the world";
+    EXPECT_EQ(lines[4], "  z2  x=3..3 y=0..0  lon 90.00000..180.00000  lat 66.51326..85.05113");
+    EXPECT_EQ(lines[5], "  bounds 90.00000,66.51326,180.00000,85.05113")
+        << "tiles outside the world are part of no extent, so bounds stay inside it";
 }
 
 }  // namespace

@@ -156,6 +156,49 @@ TEST_F(ReadOnlyFolder, OtherFailuresKeepTheirReasons) {
         true));
 }
 
+// A writer that ended without finishing leaves a hot journal (rollback mode)
+// or changes in the "-wal" file (WAL mode): a read-only folder keeps both out
+// of reach, and the user is told so instead of being shown a wrong store.
+TEST_F(ReadOnlyFolder, UnfinishedWritesAreReportedNotHidden) {
+    const std::string hot = (folder / "hot.mbtiles").string();
+    const std::string wal = (folder / "recent.mbtiles").string();
+    WriteStore(hot, false);
+    WriteStore(wal, true);
+    for (const auto& [path, sql] :
+         {std::pair{hot,
+                    "PRAGMA cache_size=1; BEGIN; UPDATE tiles SET tile_data = zeroblob(5000);"},
+          std::pair{wal, "INSERT INTO tiles VALUES (5, 0, 0, x'00');"}}) {
+        const pid_t pid = fork();
+        if (pid == 0) {  // writes and ends without committing or checkpointing
+            sqlite3* writer = nullptr;
+            sqlite3_open(path.c_str(), &writer);
+            sqlite3_exec(writer, sql, nullptr, nullptr, nullptr);
+            _exit(0);
+        }
+        waitpid(pid, nullptr, 0);
+    }
+    // Copied without its "-shm" file (a reader could use that one to read the
+    // "-wal" file even in a read-only folder).
+    fs::remove(wal + "-shm");
+    ASSERT_TRUE(fs::exists(hot + "-journal"));
+    ASSERT_GT(fs::file_size(wal + "-wal"), 0u);
+    Lock();
+    EXPECT_TRUE(InChild(
+        [&]() -> std::string {
+            TileDatabase db;
+            std::string error;
+            if (db.Open(hot, error)) return "a store with a hot journal opened";
+            if (error != "cannot open database: attempt to write a readonly database")
+                return "hot journal: " + error;
+            if (!db.Open(wal, error)) return "WAL store: " + error;
+            if (db.notice() !=
+                "recent changes in the -wal file cannot be read from a read-only folder")
+                return "WAL store without notice";
+            return {};
+        },
+        true));
+}
+
 TEST(ReadOnlyFileSystem, WalAndRollbackStoresOpen) {
     TempDir dir;
     const fs::path source = dir.path() / "src";

@@ -142,6 +142,50 @@ bool SqliteTileReader::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
     return true;
 }
 
+namespace {
+
+// Closes an incremental blob handle.
+struct BlobClose {
+    void operator()(sqlite3_blob* blob) const noexcept { sqlite3_blob_close(blob); }
+};
+
+}  // namespace
+
+bool SqliteTileReader::ReadTileHead(std::int32_t z, std::int32_t x, std::int32_t y,
+                                    std::size_t limit, std::vector<std::uint8_t>& bytes,
+                                    std::size_t& totalBytes) {
+    if (!rowIdsTried_) {
+        rowIdsTried_ = true;  // a view or a table without row ids prepares nothing
+        const std::string sql = "select rowid from " + QuoteIdentifier(table_.name) + " where " +
+                                table_.zoom + "=?1 and " + table_.column + "=?2 and " + table_.row +
+                                "=?3;";
+        rowIdQuery_ = PrepareStatement(store_->db(), sql.c_str());
+    }
+    std::int32_t zs = 0, xs = 0, ys = 0;
+    if (!rowIdQuery_ || !numbering_.ToStored(z, x, y, zs, xs, ys))
+        return StoreReader::ReadTileHead(z, x, y, limit, bytes, totalBytes);
+    sqlite3_stmt* st = rowIdQuery_.get();
+    const StatementScope scope(st);
+    sqlite3_bind_int(st, 1, zs);
+    sqlite3_bind_int(st, 2, xs);
+    sqlite3_bind_int(st, 3, ys);
+    store_->SetBudget(kTileReadBudget);
+    if (sqlite3_step(st) != SQLITE_ROW) return false;
+    sqlite3_blob* raw = nullptr;
+    if (sqlite3_blob_open(store_->db(), "main", table_.name.c_str(), table_.data.c_str(),
+                          sqlite3_column_int64(st, 0), 0, &raw) != SQLITE_OK) {
+        sqlite3_blob_close(raw);  // not a blob (a text, a NULL): read it as a tile
+        return StoreReader::ReadTileHead(z, x, y, limit, bytes, totalBytes);
+    }
+    const std::unique_ptr<sqlite3_blob, BlobClose> blob(raw);
+    const int size = sqlite3_blob_bytes(blob.get());
+    if (size <= 0) return false;
+    totalBytes = static_cast<std::size_t>(size);
+    bytes.resize(std::min(limit, totalBytes));
+    return sqlite3_blob_read(blob.get(), bytes.data(), static_cast<int>(bytes.size()), 0) ==
+           SQLITE_OK;
+}
+
 std::unique_ptr<StoreReader> OpenSqliteTiles(StoreOpening& opening, StoreFacts& facts,
                                              const TileTable& table, TileNumbering numbering,
                                              std::string& errorText) {

@@ -38,6 +38,9 @@ public:
     bool PrepareReads(std::string& errorText) override;
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                   std::vector<std::uint8_t>& bytes) override;
+    // Through SQLite's incremental blob reads where the table has row ids.
+    bool ReadTileHead(std::int32_t z, std::int32_t x, std::int32_t y, std::size_t limit,
+                      std::vector<std::uint8_t>& bytes, std::size_t& totalBytes) override;
     void BeginReadBatch() override { store_->BeginReadBatch(); }
     void EndReadBatch() override { store_->EndReadBatch(); }
 
@@ -50,6 +53,8 @@ private:
     TileTable table_;
     TileNumbering numbering_;
     SqliteStatement tileQuery_;
+    SqliteStatement rowIdQuery_;  // the row id of a tile, when the table has them
+    bool rowIdsTried_ = false;
 };
 
 // Opens the file as a layout of SQLite tiles. facts.kind, its name and flags

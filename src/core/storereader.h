@@ -30,6 +30,16 @@ public:
     virtual bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                           std::vector<std::uint8_t>& bytes) = 0;
 
+    // The first bytes (at most limit) of world tile (z, x, y) and the size of
+    // the whole tile, for reading its header without its picture.
+    virtual bool ReadTileHead(std::int32_t z, std::int32_t x, std::int32_t y, std::size_t limit,
+                              std::vector<std::uint8_t>& bytes, std::size_t& totalBytes) {
+        if (!ReadTile(z, x, y, bytes)) return false;
+        totalBytes = bytes.size();
+        if (bytes.size() > limit) bytes.resize(limit);
+        return true;
+    }
+
     // While a batch is open, tile reads may share work (one read transaction).
     virtual void BeginReadBatch() {}
     virtual void EndReadBatch() {}

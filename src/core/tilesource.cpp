@@ -115,16 +115,33 @@ void TileDatabase::ProbeTileSize() {
     for (std::int32_t z = facts_.minZoom; z <= facts_.maxZoom; ++z) {
         if (!zoomPresent(z)) continue;
         const ZoomExtent& e = facts_.Extent(z);
-        if (!reader_->ReadTile(z, e.minX, e.minY, tileBuffer_) || tileBuffer_.empty()) continue;
         std::int32_t w = 0, h = 0;
-        if (ProbeImageSize(tileBuffer_.data(), static_cast<std::int64_t>(tileBuffer_.size()), w,
-                           h) &&
-            w <= kMaxTileSide && h <= kMaxTileSide) {
+        if (!ProbeCornerTile(z, e.minX, e.minY, w, h)) continue;
+        if (w > 0 && w <= kMaxTileSide && h > 0 && h <= kMaxTileSide) {
             facts_.tileWidth = w;
             facts_.tileHeight = h;
         }
         return;
     }
+}
+
+// Reads the tile's header from its first bytes, and the whole tile only when
+// a header (a JPEG's frame header after large segments) lies beyond them.
+// False when the tile cannot be read; w and h stay 0 when no header tells.
+bool TileDatabase::ProbeCornerTile(std::int32_t z, std::int32_t x, std::int32_t y, std::int32_t& w,
+                                   std::int32_t& h) {
+    constexpr std::size_t kHeadBytes = 64 << 10;
+    std::size_t total = 0;
+    if (!reader_->ReadTileHead(z, x, y, kHeadBytes, tileBuffer_, total) || tileBuffer_.empty())
+        return false;
+    const auto probe = [&] {
+        return ProbeImageSize(tileBuffer_.data(), static_cast<std::int64_t>(tileBuffer_.size()), w,
+                              h);
+    };
+    if (probe()) return true;
+    if (total > tileBuffer_.size() && ReadTile(z, x, y, tileBuffer_) && probe()) return true;
+    w = h = 0;
+    return true;
 }
 
 bool TileDatabase::GetZoomExtent(std::int32_t z, std::int32_t& minX, std::int32_t& maxX,

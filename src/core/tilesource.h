@@ -88,6 +88,8 @@ private:
     bool ExtentsDisplayable() const;
     void DeriveBoundsFromExtent();
     void ProbeTileSize();
+    bool ProbeCornerTile(std::int32_t z, std::int32_t x, std::int32_t y, std::int32_t& w,
+                         std::int32_t& h);
 
     std::unique_ptr<StoreReader> reader_;
     int readBatchDepth_ = 0;

@@ -1,4 +1,5 @@
 // HitTest of vectorpainter.h: the drawing order walked backwards.
+#include <algorithm>
 #include <cmath>
 
 #include "vectorpainter.h"

@@ -1,10 +1,12 @@
 #include "vectorpainter.h"
 
+#include <QLineF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvalis {
 
@@ -43,18 +45,32 @@ public:
     void Points(const VectorLayer& layer);
 
 private:
-    // The part's vertices in device pixels, into points.
+    // The part's vertices in device pixels, into points. Steps of less than
+    // half a pixel are dropped (the part's last vertex is kept): they change
+    // nothing that shows, and a hostile tile made of them costs no more than
+    // its visible length.
     void Map(const VectorLayer& layer, std::uint32_t part, double shift) {
         const Mapping map(cell, layer.extent);
+        const auto vertices = layer.Part(part);
         points.clear();
-        for (const TilePoint p : layer.Part(part)) points.push_back(map(p, shift));
+        for (std::size_t i = 0; i < vertices.size(); ++i) {
+            const QPointF p = map(vertices[i], shift);
+            const bool last = i + 1 == vertices.size();
+            if (!points.empty() && !last && std::abs(p.x() - points.back().x()) < 0.5 &&
+                std::abs(p.y() - points.back().y()) < 0.5)
+                continue;
+            points.push_back(p);
+        }
     }
     int Count() const { return static_cast<int>(points.size()); }
 
     QPainter& painter;
     QRectF cell;
     const VectorStyle& style;
-    std::vector<QPointF> points;  // grow-only scratch
+    std::vector<QPointF> points;   // grow-only scratch
+    std::vector<QLineF> segments;  // grow-only scratch
+    std::size_t wideLeft = kMaxWideSegments;
+    std::size_t dotsLeft = kMaxDots;
 };
 
 void TilePainter::Polygons(const VectorLayer& layer) {
@@ -67,6 +83,7 @@ void TilePainter::Polygons(const VectorLayer& layer) {
         if (f.type != GeometryType::Polygon) continue;
         if (f.partCount == 1) {
             Map(layer, f.firstPart, 0.0);
+            if (points.size() < 3) continue;  // smaller than a pixel
             painter.drawPolygon(points.data(), Count(), Qt::OddEvenFill);
             continue;
         }
@@ -74,6 +91,7 @@ void TilePainter::Polygons(const VectorLayer& layer) {
         path.setFillRule(Qt::OddEvenFill);
         for (std::uint32_t i = 0; i < f.partCount; ++i) {
             Map(layer, f.firstPart + i, 0.0);
+            if (points.size() < 3) continue;
             path.moveTo(points.front());
             for (std::size_t k = 1; k < points.size(); ++k) path.lineTo(points[k]);
             path.closeSubpath();
@@ -88,38 +106,62 @@ void TilePainter::Polygons(const VectorLayer& layer) {
         if (f.type != GeometryType::Polygon) continue;
         for (std::uint32_t i = 0; i < f.partCount; ++i) {
             Map(layer, f.firstPart + i, -0.5);
-            painter.drawPolygon(points.data(), Count());
+            if (points.size() >= 3) painter.drawPolygon(points.data(), Count());
         }
     }
 }
 
+// Wide lines go to the rasteriser as separate segments with square caps,
+// which meet at the joins: three times as fast as stroking polylines with
+// round joins, and the same to the eye at these widths.
 void TilePainter::Lines(const VectorLayer& layer) {
-    QPen pen(LayerColour(layer.name), 1.0);
-    pen.setCosmetic(true);
-    if (IsRoadLike(layer.name)) {
-        pen = QPen(LayerColour(layer.name).darker(kRoadDarker), 2.0 * Ratio(style), Qt::SolidLine,
-                   Qt::RoundCap, Qt::RoundJoin);
-    }
-    painter.setPen(pen);
+    QPen hairline(LayerColour(layer.name), 1.0);
+    hairline.setCosmetic(true);
+    const bool roads = IsRoadLike(layer.name);
+    if (roads) hairline.setColor(hairline.color().darker(kRoadDarker));
     painter.setBrush(Qt::NoBrush);
+    painter.setPen(hairline);
+    segments.clear();
     for (const VectorFeature& f : layer.features) {
         if (f.type != GeometryType::LineString) continue;
         for (std::uint32_t i = 0; i < f.partCount; ++i) {
             Map(layer, f.firstPart + i, -0.5);
-            painter.drawPolyline(points.data(), Count());
+            if (!roads || segments.size() + points.size() > wideLeft) {
+                painter.drawPolyline(points.data(), Count());
+                continue;
+            }
+            for (std::size_t k = 1; k < points.size(); ++k)
+                segments.emplace_back(points[k - 1], points[k]);
         }
     }
+    if (segments.empty()) return;
+    wideLeft -= segments.size();
+    painter.setPen(QPen(hairline.color(), 2.0 * Ratio(style), Qt::SolidLine, Qt::SquareCap));
+    painter.drawLines(segments.data(), static_cast<int>(segments.size()));
 }
 
 void TilePainter::Points(const VectorLayer& layer) {
     const Mapping map(cell, layer.extent);
-    points.clear();
+    const QColor colour = LayerColour(layer.name);
+    const double radius = 1.5 * Ratio(style);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    points.clear();  // dots past the budget, drawn as single pixels
     for (const VectorFeature& f : layer.features) {
         if (f.type != GeometryType::Point) continue;
-        for (const TilePoint p : layer.Part(f.firstPart)) points.push_back(map(p, -0.5));
+        for (const TilePoint p : layer.Part(f.firstPart)) {
+            if (dotsLeft == 0) {
+                points.push_back(map(p, -0.5));
+                continue;
+            }
+            --dotsLeft;
+            painter.drawEllipse(map(p, -0.5), radius, radius);
+        }
     }
     if (points.empty()) return;
-    painter.setPen(QPen(LayerColour(layer.name), 3.0 * Ratio(style), Qt::SolidLine, Qt::RoundCap));
+    QPen pixel(colour, 1.0);
+    pixel.setCosmetic(true);
+    painter.setPen(pixel);
     painter.drawPoints(points.data(), Count());
 }
 
@@ -148,15 +190,44 @@ bool IsRoadLike(std::string_view layerName) {
     return false;
 }
 
-bool DrawVectorTile(QImage& target, const QRect& cell, const VectorTile& tile,
-                    const VectorStyle& style) {
-    if (target.format() != QImage::Format_RGB888) return false;
-    const QRect visible = cell & target.rect();
-    if (visible.isEmpty()) return true;
-    QPainter painter(&target);
-    if (!painter.isActive()) return false;
-    painter.setClipRect(visible);
-    painter.fillRect(visible, QColor(kVectorBackground));
+namespace {
+
+// Painting on premultiplied ARGB is about twice as fast as on 24-bit rows:
+// each thread draws the visible part of a cell on a scratch picture of its
+// own, then copies it into the frame.
+class Scratch {
+public:
+    QImage Picture(int width, int height) {
+        const std::size_t pitch = static_cast<std::size_t>(width) * 4;
+        const std::size_t needed = pitch * static_cast<std::size_t>(height);
+        if (bytes.size() < needed) bytes.resize(needed);
+        return QImage(bytes.data(), width, height, static_cast<qsizetype>(pitch),
+                      QImage::Format_ARGB32_Premultiplied);
+    }
+    // A frame's worth is not kept after an outsized cell.
+    void Trim() {
+        if (bytes.size() > (std::size_t{16} << 20)) std::vector<uchar>().swap(bytes);
+    }
+
+private:
+    std::vector<uchar> bytes;
+};
+
+void CopyOpaque(const QImage& from, QImage& to, QPoint at) {
+    for (int y = 0; y < from.height(); ++y) {
+        const auto* src = reinterpret_cast<const QRgb*>(from.constScanLine(y));
+        uchar* dst = to.scanLine(at.y() + y) + at.x() * 3;
+        for (int x = 0; x < from.width(); ++x, dst += 3) {
+            dst[0] = static_cast<uchar>(qRed(src[x]));
+            dst[1] = static_cast<uchar>(qGreen(src[x]));
+            dst[2] = static_cast<uchar>(qBlue(src[x]));
+        }
+    }
+}
+
+void Paint(QImage& picture, const QRect& cell, const VectorTile& tile, const VectorStyle& style) {
+    picture.fill(QColor(kVectorBackground));
+    QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     TilePainter draw(painter, cell, style);
     auto shown = [&](const VectorLayer& l) { return !style.hiddenLayers.contains(l.name); };
@@ -166,6 +237,22 @@ bool DrawVectorTile(QImage& target, const QRect& cell, const VectorTile& tile,
         if (shown(layer)) draw.Lines(layer);
     for (const VectorLayer& layer : tile.layers)
         if (shown(layer)) draw.Points(layer);
+}
+
+}  // namespace
+
+bool DrawVectorTile(QImage& target, const QRect& cell, const VectorTile& tile,
+                    const VectorStyle& style) {
+    if (target.format() != QImage::Format_RGB888) return false;
+    const QRect visible = cell & target.rect();
+    if (visible.isEmpty()) return true;
+    thread_local Scratch scratch;
+    QImage picture = scratch.Picture(visible.width(), visible.height());
+    if (picture.isNull()) return false;
+    // The cell as seen from the scratch picture's top left.
+    Paint(picture, cell.translated(-visible.topLeft()), tile, style);
+    CopyOpaque(picture, target, visible.topLeft());
+    scratch.Trim();
     return true;
 }
 

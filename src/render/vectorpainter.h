@@ -6,12 +6,14 @@
 // points, each pass in the order of the tile's layers. A layer's colour comes
 // from a palette of 12 by a stable hash of its name (the same in every tile and
 // every run). Polygons are filled at 35% opacity (even-odd rule) and outlined;
-// lines are 1 device pixel wide, or wider and darker when the layer's name
-// reads like roads or waterways; points are round dots. Strokes and dots sit
-// half a pixel up and left of the fills, so that the 1-pixel line through a
-// tile coordinate lights the row or column just before it: a polygon's outline
-// stays on the pixels its fill covers at its right and bottom edges and falls
-// outside the cell at the tile's top and left edges.
+// lines are 1 device pixel wide, or 2 and darker when the layer's name reads
+// like roads or waterways; points are round dots of 3 device pixels (wide
+// lines and dots scale with the device pixel ratio, hairlines stay 1 device
+// pixel). Strokes and dots sit half a pixel up and left of the fills, so that
+// the 1-pixel line through a tile coordinate lights the row or column just
+// before it: a polygon's outline stays on the pixels its fill covers at its
+// right and bottom edges and falls outside the cell at the tile's top and left
+// edges.
 #pragma once
 
 #include <QColor>
@@ -34,6 +36,13 @@ namespace corvalis {
 
 inline constexpr QRgb kVectorBackground = qRgb(245, 243, 238);
 inline constexpr int kVectorPaletteSize = 12;
+
+// What one tile may cost to draw, past the decoder's budgets: steps of less
+// than half a pixel are not drawn; past kMaxWideSegments segments of wide
+// (road-like) lines, the rest are drawn as hairlines, and past kMaxDots
+// points, the rest as single pixels. Each limit is under 100 ms on one core.
+inline constexpr std::size_t kMaxWideSegments = std::size_t{1} << 17;
+inline constexpr std::size_t kMaxDots = std::size_t{1} << 16;
 
 struct VectorStyle {
     std::set<std::string, std::less<>> hiddenLayers;  // by name

@@ -79,6 +79,7 @@ private:
     std::size_t featureCount = 0;
     std::size_t dictionary = 0;
     std::size_t verticesLeft = VectorTileLimits::kMaxVertices;
+    std::size_t tagIntsLeft = 2 * VectorTileLimits::kMaxTags;  // over all layers
     std::vector<std::uint32_t> geometry;  // the current feature's command stream
 };
 
@@ -157,7 +158,7 @@ bool MessageReader::Feature(data_view bytes, VectorLayer& layer) {
             feature.id = r.get_uint64(), feature.hasId = true;
         } else if (tag == 3) {
             type = r.get_uint64();
-        } else if (tag == 2 && !Integers(r, layer.tags, 2 * VectorTileLimits::kMaxTags)) {
+        } else if (tag == 2 && !Integers(r, layer.tags, tagStart + tagIntsLeft)) {
             return LayerFail(layer, where + "too many properties for one tile");
         } else if (tag == 4 && !Integers(r, geometry, geometryLimit)) {
             return LayerFail(layer, where + "too many vertices for one tile");
@@ -170,6 +171,7 @@ bool MessageReader::Feature(data_view bytes, VectorLayer& layer) {
     }
     const std::size_t tagInts = layer.tags.size() - tagStart;
     if (tagInts % 2 != 0) return LayerFail(layer, where + "odd number of tags");
+    tagIntsLeft -= tagInts;
     for (std::size_t i = tagStart; i < layer.tags.size(); i += 2)
         if (layer.tags[i] >= layer.keys.size() || layer.tags[i + 1] >= layer.values.size())
             return LayerFail(layer, where + "tag out of the key or value range");

@@ -190,12 +190,17 @@ TEST(VectorTile, WorkBudgets) {
     std::vector<mvt::Vertex> many(VectorTileLimits::kMaxVertices + 1, mvt::Vertex{1, 1});
     mvt::Layer features{"f"};
     features.features.assign(VectorTileLimits::kMaxFeatures + 1, {mvt::kUnknown});
+    // Tags count over the whole tile: two layers of a little over half the budget each.
+    const std::vector<std::uint32_t> halfTags(VectorTileLimits::kMaxTags + 2, 0);
+    const mvt::Layer tagged{
+        "t", {{mvt::kPoint, mvt::Points({{1, 1}}), {{"k", std::string("v")}}, {}, halfTags}}};
     struct Case {
         const char* name;
         Bytes bytes;
     } const cases[] = {
         {"vertices", OneFeature(mvt::kPoint, mvt::Points(many))},
         {"features", mvt::Write({features})},
+        {"tags", mvt::Write({tagged, tagged})},
     };
     for (const Case& c : cases) {
         VectorTile tile;

@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "pngwriter.h"
 #include "hostilepictures.h"
+#include "mvtwriter.h"
+#include "pngwriter.h"
 #include "storewriter.h"
 
 namespace {
@@ -344,6 +345,39 @@ void ViewportSeeds() {
     Seed("fuzz_viewport", script(512, {{12, 100, 4000, 7, 4095}, {13, 0, 8191, 0, 1}}, 4096, 17));
 }
 
+// Vector tiles of every geometry type, with values of every type, given to
+// the target raw (path 0), to be compressed by it (1 and 2) or compressed
+// already (3).
+void VectorSeeds() {
+    namespace mvt = testsupport::mvt;
+    using V = mvt::Vertex;
+    const mvt::Properties props = {
+        {"name", std::string("Main")}, {"f", 1.5f},          {"d", 2.25}, {"i", std::int64_t{-3}},
+        {"u", std::uint64_t{4}},       {"s", mvt::Sint{-5}}, {"b", true}};
+    const std::vector<Bytes> tiles = {
+        mvt::Write(
+            {{"water",
+              {{mvt::kPolygon,
+                mvt::Polygon({{V{0, 0}, V{4096, 0}, V{4096, 4096}, V{0, 4096}},
+                              {V{100, 100}, V{100, 900}, V{900, 900}, V{900, 100}}}),
+                props, 1}}},
+             {"roads",
+              {{mvt::kLine, mvt::Lines({{V{-64, 10}, V{5000, 20}}, {V{5, 5}, V{9, 9}, V{1, 8}}}),
+                props}}},
+             {"places", {{mvt::kPoint, mvt::Points({V{5, 7}, V{3, 2}}), props}}, 512}}),
+        mvt::Write({{"a", {{mvt::kPoint, mvt::Points({V{1, 1}})}, {mvt::kUnknown}}, 256, 1},
+                    {"b", {{mvt::kLine, mvt::Lines({{V{0, 0}, V{1, 1}}})}}, 4096, std::nullopt}}),
+        mvt::Write({}),
+    };
+    for (const Bytes& tile : tiles)
+        for (const int path : {0, 1, 3}) {
+            Bytes b = {static_cast<std::uint8_t>(path), static_cast<std::uint8_t>(path * 37)};
+            const Bytes body = path == 3 ? mvt::Gzip(tile) : tile;
+            b.insert(b.end(), body.begin(), body.end());
+            Seed("fuzz_mvt", b);
+        }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -362,6 +396,7 @@ int main(int argc, char** argv) {
     JpegBombSeeds();
     StoreSeeds(tiles);
     ViewportSeeds();
+    VectorSeeds();
     fs::remove_all(out / ".scratch");
     std::printf("fuzzseeds: %d seeds written to %s\n", counter, out.string().c_str());
     return 0;

@@ -5,6 +5,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 
 namespace corvalis {
@@ -17,8 +18,11 @@ enum class Step : std::uint8_t { Progress, End, Error };
 // any caller allows. Frames that ask for more are refused instead of
 // allocating their window.
 constexpr int kZstdWindowLogMax = 26;
+// The longest zstd frame header (the library's own constant is not part of
+// its stable interface).
+constexpr std::size_t kZstdFrameHeaderMax = 18;
 // First output allocation; it then doubles up to the limit.
-constexpr std::size_t kFirstOutput = 64 * 1024;
+constexpr std::size_t kFirstOutput = 16 * 1024;
 
 }  // namespace
 
@@ -73,17 +77,33 @@ public:
     bool ready() const override { return ctx_ != nullptr; }
     Step Run(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize,
              std::size_t& consumed, std::size_t& written) override {
+        const std::size_t headPart = std::min(inSize, head_.size() - headSize_);
+        std::copy(in, in + headPart, head_.begin() + static_cast<std::ptrdiff_t>(headSize_));
+        headSize_ += headPart;
         ZSTD_inBuffer input{in, inSize, 0};
         ZSTD_outBuffer output{out, outSize, 0};
         const std::size_t rc = ZSTD_decompressStream(ctx_, &output, &input);
         consumed = input.pos;
         written = output.pos;
+        total_ += written;
         if (ZSTD_isError(rc)) return Step::Error;
-        return rc == 0 ? Step::End : Step::Progress;
+        return rc != 0 ? Step::Progress : SizeAsDeclared() ? Step::End : Step::Error;
     }
 
 private:
+    // The streaming decoder of libzstd 1.5.4 lets a frame that ends with an
+    // empty block stop short of the content size its header declares; the
+    // one-shot decoder refuses it, and so is it refused here.
+    bool SizeAsDeclared() const {
+        const unsigned long long declared = ZSTD_getFrameContentSize(head_.data(), headSize_);
+        return declared == ZSTD_CONTENTSIZE_UNKNOWN || declared == ZSTD_CONTENTSIZE_ERROR ||
+               declared == total_;
+    }
+
     ZSTD_DCtx* ctx_;
+    std::array<std::uint8_t, kZstdFrameHeaderMax> head_{};
+    std::size_t headSize_ = 0;
+    std::uint64_t total_ = 0;
 };
 
 class BrotliEngine : public Decompressor::Engine {

@@ -14,6 +14,8 @@ constexpr std::size_t kChunkSize = 256 * 1024;
 // order; a root with more is read batch by batch.
 constexpr std::size_t kLeafBatch = 64 * 1024;
 constexpr char kOutside[] = "PMTiles directory points outside the file.";
+// What reading one directory costs beyond its bytes, for the walk's budget.
+constexpr std::uint64_t kSectionCharge = 4096;
 
 }  // namespace
 
@@ -30,6 +32,7 @@ void PmtilesArchive::Close() {
     levels_ = PmtilesLevels{};
     name_.clear();
     chunk_ = {};
+    budget_ = UINT64_MAX;
 }
 
 bool PmtilesArchive::Open(const std::string& path, std::string& errorText) {
@@ -49,6 +52,7 @@ bool PmtilesArchive::Open(std::unique_ptr<ByteSource> source, std::string& error
     };
     if (!source) return fail("cannot read file.");
     source_ = std::move(source);
+    budget_ = WalkBudget();
     std::uint8_t head[kPmtilesHeaderSize] = {};
     const auto headSize =
         static_cast<std::size_t>(std::min<std::uint64_t>(source_->size(), kPmtilesHeaderSize));
@@ -68,6 +72,7 @@ bool PmtilesArchive::Open(std::unique_ptr<ByteSource> source, std::string& error
             return true;
         },
         true, text);
+    budget_ = UINT64_MAX;
     if (!walked) return fail(text);
     extents.Finish();
     levels_ = extents.levels();
@@ -84,6 +89,10 @@ bool PmtilesArchive::ReadSection(std::uint64_t offset, std::uint64_t length, std
         errorText = kOutside;
         return false;
     }
+    // The bytes read and a fixed cost for the read are counted first, the
+    // output once it is known.
+    if (!Charge(std::min(length, UINT64_MAX - kSectionCharge) + kSectionCharge, errorText))
+        return false;
     if (internal_ == Compression::None && length > limit) {
         errorText = "PMTiles directory decompresses to more than 64 MiB.";
         return false;
@@ -103,12 +112,32 @@ bool PmtilesArchive::ReadSection(std::uint64_t offset, std::uint64_t length, std
     }
     if (status == DecompressStatus::Ok) {
         out = std::move(d.output());
-        return true;
+        return Charge(out.size(), errorText);
     }
     errorText = status == DecompressStatus::TooLarge
                     ? "PMTiles directory decompresses to more than 64 MiB."
                     : "PMTiles directory cannot be decompressed.";
     return false;
+}
+
+// A walk over all directories reads and decompresses at most this much
+// (each read also counted as kSectionCharge bytes): far more than any archive's
+// directories take next to its tiles, yet it keeps a small hostile file
+// from making its leaves, or one leaf many times over, cost hours to read.
+std::uint64_t PmtilesArchive::WalkBudget() const {
+    const std::uint64_t size = source_->size();
+    const std::uint64_t scaled = size > UINT64_MAX / 16 ? UINT64_MAX : 16 * size;
+    return std::max<std::uint64_t>(4 * std::uint64_t{kDirectoryLimit}, scaled);
+}
+
+bool PmtilesArchive::Charge(std::uint64_t bytes, std::string& errorText) {
+    if (budget_ == UINT64_MAX) return true;
+    if (bytes > budget_) {
+        errorText = "PMTiles directories are too large for the file.";
+        return false;
+    }
+    budget_ -= bytes;
+    return true;
 }
 
 // Reads one leaf directory, checking while it is parsed that it holds tiles
@@ -268,12 +297,15 @@ bool PmtilesArchive::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
 bool PmtilesArchive::ForEachRun(const RunVisitor& visit, std::string& errorText) {
     errorText.clear();
     if (!source_) return true;
-    return Walk(
+    budget_ = WalkBudget();
+    const bool walked = Walk(
         [&](const PmtilesEntry& e) {
             // An entry whose bytes would wrap past 2^64 names no place in the file.
             return e.offset > UINT64_MAX - header_.tileDataOffset || visit(RunOf(e));
         },
         false, errorText);
+    budget_ = UINT64_MAX;
+    return walked;
 }
 
 bool PmtilesArchive::ForEachTile(const TileVisitor& visit, std::string& errorText) {

@@ -57,6 +57,8 @@ public:
     // "PMTiles directory decompresses to more than 64 MiB.", "PMTiles
     // directory cannot be decompressed.", "PMTiles directory cannot be
     // read.", "PMTiles leaf directories nest deeper than one level.",
+    // "PMTiles directories are too large for the file." (all directories
+    // together decompress to more than 16 times the file, and 256 MiB),
     // "cannot read file." An archive without tiles opens (levels all absent).
     bool Open(const std::string& path, std::string& errorText);
     bool Open(std::unique_ptr<ByteSource> source, std::string& errorText);
@@ -113,6 +115,8 @@ private:
     bool WalkLeaves(std::vector<LeafRef>& batch, const PmtilesDirectory::Visitor& visitTile,
                     bool keepLeaves, std::string& errorText);
     const PmtilesDirectory* Leaf(const PmtilesEntry& entry, PmtilesDirectory& scratch);
+    std::uint64_t WalkBudget() const;
+    bool Charge(std::uint64_t bytes, std::string& errorText);
     void ReadName();
     PmtilesTileRun RunOf(const PmtilesEntry& e) const;
 
@@ -123,7 +127,8 @@ private:
     PmtilesLeafCache leaves_;
     PmtilesLevels levels_{};
     std::string name_;
-    std::vector<std::uint8_t> chunk_;  // read buffer for compressed sections
+    std::vector<std::uint8_t> chunk_;    // read buffer for compressed sections
+    std::uint64_t budget_ = UINT64_MAX;  // left for the walk under way; UINT64_MAX: none
 };
 
 }  // namespace corvalis

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 RUN_SECONDS=${FUZZ_SECONDS:-30}
-ALL=(fuzz_probe_image fuzz_tile_decoder fuzz_sidecar fuzz_store fuzz_viewport)
+ALL=(fuzz_probe_image fuzz_tile_decoder fuzz_sidecar fuzz_store fuzz_viewport fuzz_pmtiles)
 TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL[@]}")
 

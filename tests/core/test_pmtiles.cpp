@@ -15,6 +15,7 @@
 #include "pmtiles_leafcache.h"
 #include "pmtileswriter.h"
 #include "storewriter.h"
+#include "tilesource.h"
 
 using corvalis::PmtilesArchive;
 using testsupport::Blob;
@@ -217,6 +218,33 @@ TEST(PmtilesArchive, EveryLayoutAndCompressionReadsBackByWorldAddress) {
     }
 }
 
+// The fixture archive holds the reference store's tiles: the same extents and
+// bytes at every world address, whichever way each file numbers its rows.
+TEST(PmtilesArchive, FixtureMatchesTheReferenceStoreTileForTile) {
+    corvalis::TileDatabase store;
+    PmtilesArchive a;
+    std::string error;
+    ASSERT_TRUE(store.Open(CORVALIS_FIXTURE_DIR "/reference.mbtiles", error)) << error;
+    ASSERT_TRUE(a.Open(CORVALIS_FIXTURE_DIR "/reference.pmtiles", error)) << error;
+    EXPECT_EQ(a.name(), store.name());
+    for (int z = 0; z <= 31; ++z) {
+        std::int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+        const auto& l = a.levels()[static_cast<std::size_t>(z)];
+        ASSERT_EQ(store.GetZoomExtent(z, x0, x1, y0, y1), l.present) << z;
+        if (!l.present) continue;
+        EXPECT_EQ(std::tie(x0, x1, y0, y1), std::tie(l.minX, l.maxX, l.minY, l.maxY));
+        Bytes out;
+        for (std::int32_t x = x0; x <= x1; ++x)
+            for (std::int32_t y = y0; y <= y1; ++y) {
+                const std::uint8_t* data = nullptr;
+                std::int32_t count = 0;
+                ASSERT_TRUE(store.ReadTile(z, x, y, data, count));
+                ASSERT_TRUE(a.ReadTile(z, x, y, out));
+                ASSERT_EQ(out, Bytes(data, data + count)) << z << "/" << x << "/" << y;
+            }
+    }
+}
+
 TEST(PmtilesArchive, HeaderFactsAndTileCompression) {
     struct Case {
         std::uint8_t tileType, tileCompression;
@@ -317,6 +345,9 @@ TEST(PmtilesArchive, HostileDirectoriesFailTheOpenWithAClearReason) {
     testsupport::PutVarint(absurd, std::uint64_t{1} << 60);
     absurd.resize(absurd.size() + 8, 0);
     const Bytes zeros(65u << 20, 0);
+    // 70000 leaf entries that all name one empty leaf: cheap bytes, costly reads.
+    std::vector<PmtDirEntry> manyLeaves;
+    for (std::uint64_t i = 0; i < 70000; ++i) manyLeaves.push_back({i, 0, 1, 0});
     const std::pair<Bytes, std::string> cases[] = {
         {patched(good, 8, good.size()), outside},
         {patched(good, 16, UINT64_MAX), outside},
@@ -331,7 +362,9 @@ TEST(PmtilesArchive, HostileDirectoriesFailTheOpenWithAClearReason) {
         {Raw(Dir({{5, 0, 1, 3}, {7, 1, 1, 1}})), order},
         {Raw(Dir({{5, 0, 0, 1}})), "PMTiles directory has an entry of length 0."},
         {Raw(Bytes{1, 0, 1, 1, 0}), "PMTiles directory is corrupt."},  // no offset before the first
-        {Raw(Dir({{10, 0, 5, 0}}), Dir({{3, 0, 1, 1}})), order},       // a leaf below its range
+        {Raw(Dir({{10, 0, 5, 0}}), Dir({{3, 0, 1, 1}})), order},
+        {Raw(Dir(manyLeaves), Bytes{0}),
+         "PMTiles directories are too large for the file."},  // a leaf below its range
     };
     for (const auto& [bytes, text] : cases) {
         PmtilesArchive a;

@@ -9,11 +9,11 @@ namespace {
 constexpr std::size_t kCheckpointEvery = 64;
 constexpr std::uint64_t kMax = UINT64_MAX;
 
-// A little-endian base-128 varint of at most 64 bits at pos.
-bool ReadVarint(const std::vector<std::uint8_t>& b, std::size_t& pos, std::uint64_t& value) {
+bool ReadLongVarint(const std::uint8_t* b, std::size_t size, std::size_t& pos,
+                    std::uint64_t& value) {
     std::uint64_t v = 0;
     for (int shift = 0; shift < 64; shift += 7) {
-        if (pos >= b.size()) return false;
+        if (pos >= size) return false;
         const std::uint8_t byte = b[pos++];
         if (shift == 63 && byte > 1) return false;
         v |= std::uint64_t{byte & 0x7Fu} << shift;
@@ -25,26 +25,43 @@ bool ReadVarint(const std::vector<std::uint8_t>& b, std::size_t& pos, std::uint6
     return false;
 }
 
+// A little-endian base-128 varint of at most 64 bits at pos; most are one byte.
+inline bool ReadVarint(const std::uint8_t* b, std::size_t size, std::size_t& pos,
+                       std::uint64_t& value) {
+    if (pos < size && b[pos] < 0x80) {
+        value = b[pos++];
+        return true;
+    }
+    return ReadLongVarint(b, size, pos, value);
+}
+
+// Moves pos past n varints: each ends at a byte below 0x80. Their values are
+// checked when the entries are decoded.
+bool SkipVarints(const std::uint8_t* b, std::size_t size, std::size_t& pos, std::uint64_t n) {
+    while (n > 0) {
+        if (pos >= size) return false;
+        n -= b[pos++] < 0x80 ? 1 : 0;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Reads the count and finds where each column starts, checking that all four
 // columns are there, before anything is sized by the count.
 bool PmtilesDirectory::Locate(Cursor& start, std::uint64_t& n, std::string& errorText) const {
     std::size_t pos = 0;
-    std::uint64_t ignored = 0;
     // Every entry takes at least one byte in each column.
-    if (!ReadVarint(bytes_, pos, n) || n > (bytes_.size() - pos) / 4) {
+    if (!ReadVarint(bytes_.data(), bytes_.size(), pos, n) || n > (bytes_.size() - pos) / 4) {
         errorText = "PMTiles directory is truncated.";
         return false;
     }
     start = Cursor{};
     for (int column = 0; column < 4; ++column) {
         start.pos[column] = static_cast<std::uint32_t>(pos);
-        for (std::uint64_t i = 0; i < n; ++i) {
-            if (!ReadVarint(bytes_, pos, ignored)) {
-                errorText = "PMTiles directory is truncated.";
-                return false;
-            }
+        if (!SkipVarints(bytes_.data(), bytes_.size(), pos, n)) {
+            errorText = "PMTiles directory is truncated.";
+            return false;
         }
     }
     return true;
@@ -52,9 +69,11 @@ bool PmtilesDirectory::Locate(Cursor& start, std::uint64_t& n, std::string& erro
 
 PmtilesDirectory::Step PmtilesDirectory::Next(Cursor& c, PmtilesEntry& e) const {
     std::uint64_t v[4];
+    const std::uint8_t* b = bytes_.data();
+    const std::size_t size = bytes_.size();
     for (int column = 0; column < 4; ++column) {
         std::size_t pos = c.pos[column];
-        if (!ReadVarint(bytes_, pos, v[column])) return Step::Truncated;
+        if (!ReadVarint(b, size, pos, v[column])) return Step::Truncated;
         c.pos[column] = static_cast<std::uint32_t>(pos);
     }
     if (v[0] > kMax - c.lastId) return Step::Corrupt;
@@ -88,7 +107,8 @@ bool PmtilesDirectory::Parse(std::vector<std::uint8_t> bytes, std::string& error
     checkpoints_.reserve(static_cast<std::size_t>(count / kCheckpointEvery + 1));
     PmtilesEntry prev, e;
     for (std::uint64_t i = 0; i < count; ++i) {
-        Cursor before = c;
+        const bool mark = i % kCheckpointEvery == 0;
+        if (mark) checkpoints_.push_back(c);
         const Step step = Next(c, e);
         if (step != Step::Entry) {
             errorText = step == Step::Truncated ? "PMTiles directory is truncated."
@@ -103,10 +123,7 @@ bool PmtilesDirectory::Parse(std::vector<std::uint8_t> bytes, std::string& error
                                  : "PMTiles directory has an entry of length 0.";
             return Fail();
         }
-        if (i % kCheckpointEvery == 0) {
-            before.firstId = e.tileId;
-            checkpoints_.push_back(before);
-        }
+        if (mark) checkpoints_.back().firstId = e.tileId;
         hasLeaves_ = hasLeaves_ || e.runLength == 0;
         if (visit && !visit(e)) return Fail();
         prev = e;

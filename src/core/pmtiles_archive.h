@@ -92,8 +92,10 @@ public:
     // 0 or above kTileLimit, or on a read error.
     bool ReadBytes(std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out);
 
-    // Every tile entry in storage order: the root's, then the leaves' in file
-    // order. False when a directory can no longer be read (errorText says
+    // Every tile entry in storage order: the root's as they come, and the
+    // leaves' read in file order (for a root of up to 65536 leaves, all of
+    // them after the root's; a larger root has its leaves read 65536 at a
+    // time). False when a directory can no longer be read (errorText says
     // why) or the visitor stopped (errorText empty).
     using RunVisitor = std::function<bool(const PmtilesTileRun&)>;
     bool ForEachRun(const RunVisitor& visit, std::string& errorText);

@@ -362,9 +362,8 @@ TEST(PmtilesArchive, HostileDirectoriesFailTheOpenWithAClearReason) {
         {Raw(Dir({{5, 0, 1, 3}, {7, 1, 1, 1}})), order},
         {Raw(Dir({{5, 0, 0, 1}})), "PMTiles directory has an entry of length 0."},
         {Raw(Bytes{1, 0, 1, 1, 0}), "PMTiles directory is corrupt."},  // no offset before the first
-        {Raw(Dir({{10, 0, 5, 0}}), Dir({{3, 0, 1, 1}})), order},
-        {Raw(Dir(manyLeaves), Bytes{0}),
-         "PMTiles directories are too large for the file."},  // a leaf below its range
+        {Raw(Dir({{10, 0, 5, 0}}), Dir({{3, 0, 1, 1}})), order},       // a leaf below its range
+        {Raw(Dir(manyLeaves), Bytes{0}), "PMTiles directories are too large for the file."},
     };
     for (const auto& [bytes, text] : cases) {
         PmtilesArchive a;

@@ -62,9 +62,10 @@ struct PmtilesHeader {
 // later), or "PM" and a 16-bit little-endian version 1 or 2 (the older layout).
 bool HasPmtilesSignature(const std::uint8_t* bytes, std::size_t count);
 
-// Reads the header from the first count bytes of the file. Errors:
-// "PMTiles version N is not supported; only version 3.", "PMTiles header is
-// truncated.", "PMTiles internal compression N is not supported."
+// Reads the header from the first count bytes of the file. Errors: "not a
+// PMTiles archive.", "PMTiles version N is not supported; only version 3.",
+// "PMTiles header is truncated.", "PMTiles internal compression N is not
+// supported."
 bool ParsePmtilesHeader(const std::uint8_t* bytes, std::size_t count, PmtilesHeader& header,
                         std::string& errorText);
 

@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: tiles encoded by Qt's writers,
 // small stores of every layout written the way the tests write them, sample
-// sidecars, metadata rows and viewport scripts. Usage: fuzzseeds OUTPUT_DIR
+// sidecars, metadata rows, PMTiles archives, directories and compressed
+// streams, and viewport scripts. Usage: fuzzseeds OUTPUT_DIR
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
@@ -18,6 +19,7 @@
 
 #include "hostilepictures.h"
 #include "mvtwriter.h"
+#include "pmtileswriter.h"
 #include "pngwriter.h"
 #include "storewriter.h"
 
@@ -286,6 +288,51 @@ void StoreSeeds(const std::vector<Tile>& tiles) {
     }
 }
 
+// PMTiles inputs behind their selector byte: archives of each internal
+// compression, root-only and with leaves (some tiles left in the root),
+// one in the older layout; raw directories; compressed streams.
+void PmtilesSeeds(const std::vector<Tile>& tiles) {
+    using namespace testsupport;
+    auto seed = [](std::uint8_t selector, const Bytes& body) {
+        Bytes b = {selector};
+        b.insert(b.end(), body.begin(), body.end());
+        Seed("fuzz_pmtiles", b);
+    };
+    PmtilesWriter w;
+    const std::uint32_t png = w.Content(tiles[0].bytes), jpeg = w.Content(tiles[5].bytes);
+    for (int z = 0; z <= 2; ++z)
+        for (std::uint64_t x = 0; x < (1u << z); ++x)
+            for (std::uint64_t y = 0; y < (1u << z); ++y) w.Tile(z, x, y, (x + y) % 2 ? png : jpeg);
+    for (std::uint64_t x = 0; x < 8; ++x)
+        for (std::uint64_t y = 0; y < 8; ++y) w.Tile(3, x, y, png);  // one run
+    w.Tile(31, 0x7FFFFFFF, 5, jpeg);
+    for (std::uint8_t ic : {kPmtNone, kPmtGzip, kPmtBrotli, kPmtZstd}) {
+        PmtilesOptions o;
+        o.internalCompression = ic;
+        o.boundsE7[0] = -1800000000;
+        o.boundsE7[2] = 1800000000;
+        seed(0, w.Build(o));
+        o.leafSize = 3;
+        o.rootTiles = ic == kPmtNone ? 2 : 0;
+        o.minZoom = 1;
+        o.maxZoom = 40;
+        seed(0, w.Build(o));
+    }
+    Bytes old = {'P', 'M', 2, 0};
+    old.resize(512, 0);
+    seed(0, old);
+    seed(1, PmtEncodeDirectory({{0, 0, 10, 1}, {1, 10, 4, 3}, {4, 14, 2, 1}, {9, 0, 10, 0}}));
+    seed(1, PmtEncodeDirectory({{5, 100, 7, 0}, {5000, 107, 9, 0}}));
+    const std::string text = R"({"name":"seed","vector_layers":[{"id":"x"}]})";
+    for (std::uint8_t codec = 0; codec < 4; ++codec) {
+        Bytes body = {codec};
+        const Bytes packed =
+            PmtCompress(static_cast<std::uint8_t>(codec + 1), Bytes(text.begin(), text.end()));
+        body.insert(body.end(), packed.begin(), packed.end());
+        seed(2, body);
+    }
+}
+
 // Values in the order the viewport target consumes them; they are taken
 // from the back of the input, most significant byte first.
 class Script {
@@ -395,6 +442,7 @@ int main(int argc, char** argv) {
     TextSeeds();
     JpegBombSeeds();
     StoreSeeds(tiles);
+    PmtilesSeeds(tiles);
     ViewportSeeds();
     VectorSeeds();
     fs::remove_all(out / ".scratch");

@@ -1,5 +1,6 @@
 // Writes the stores that the tests, the self-check and `make run` use:
 //   reference.mbtiles  MBTiles, levels 0-3 over the whole world, 256-pixel PNG tiles
+//   reference.pmtiles  the same tiles in a PMTiles archive (gzip directories, leaves)
 //   test_orux.db/.omm  an Orux local grid placed by its sidecar at levels 2 and 3
 //   sample.mbtiles     the Earth picture in Web Mercator, levels 0-4, JPEG tiles
 // Usage: fixturegen OUTPUT_DIR [EARTH_IMAGE]
@@ -14,6 +15,7 @@
 #include <tuple>
 
 #include "earthtiles.h"
+#include "pmtileswriter.h"
 #include "storewriter.h"
 
 namespace {
@@ -51,6 +53,23 @@ void WriteMbtiles(const std::string& path, const TileSet& tiles,
         w.Tile(z, x, (1 << z) - 1 - y, bytes);  // TMS rows in the file
     }
     w.Exec("COMMIT;");
+}
+
+void WritePmtiles(const std::string& path, const TileSet& tiles, const std::string& name) {
+    testsupport::PmtilesWriter w;
+    for (const auto& [key, bytes] : tiles) {
+        const auto [z, x, y] = key;
+        w.Tile(z, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y), bytes);
+    }
+    testsupport::PmtilesOptions o;
+    o.internalCompression = testsupport::kPmtGzip;
+    o.leafSize = 16;
+    o.metadata = R"({"name":")" + name + R"(","format":"png"})";
+    o.boundsE7[0] = -1800000000;
+    o.boundsE7[1] = -850000000;
+    o.boundsE7[2] = 1800000000;
+    o.boundsE7[3] = 850000000;
+    w.Write(path, o);
 }
 
 // An Orux local grid: level 2 covers world columns and rows 1..2, level 3 1..6,
@@ -92,6 +111,7 @@ int main(int argc, char** argv) {
                   {"bounds", "-180,-85,180,85"},
                   {"minzoom", "0"},
                   {"maxzoom", "3"}});
+    WritePmtiles((out / "reference.pmtiles").string(), reference, "Reference world");
     WriteOrux((out / "test_orux.db").string(), (out / "test_orux.omm").string(), reference);
 
     const TileSet sample = RenderWorld(world, 0, 4, "JPG", 88);

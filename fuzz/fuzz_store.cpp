@@ -105,10 +105,9 @@ using ExtentRow = std::vector<std::int32_t>;
 // row, on any file whose index agrees with its table (a damaged index may
 // rightly give other answers) and where both ways run to the end.
 void CompareExtentWays(const fs::path& store) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(store.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const corvalis::SqliteConnection db(raw);
-    if (rc != SQLITE_OK) return;
+    const corvalis::SqliteConnection db =
+        testsupport::OpenConnection(store.string(), SQLITE_OPEN_READONLY);
+    if (!db) return;
     sqlite3_exec(db.get(), "PRAGMA mmap_size=0;", nullptr, nullptr, nullptr);
     {
         auto check = corvalis::PrepareStatement(db.get(), "PRAGMA integrity_check(1);");
@@ -260,24 +259,21 @@ void MetadataMode(const std::uint8_t* data, std::size_t size) {
         w.Tile(2, 0, 0, testsupport::PngHeader(300, 200));
         w.Tile(2, 3, 0, testsupport::Blob(2, 3, 0));
         w.Tile(4, 5, 6, testsupport::Blob(4, 5, 6));
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(w.db(), "INSERT INTO metadata (name, value) VALUES (?1, ?2);", -1, &st,
-                           nullptr);
+        const auto st = w.Prepare("INSERT INTO metadata (name, value) VALUES (?1, ?2);");
         for (const Row& r : rows) {
+            const corvalis::StatementScope scope(st.get());
             if (r.keyNull)
-                sqlite3_bind_null(st, 1);
+                sqlite3_bind_null(st.get(), 1);
             else
-                sqlite3_bind_text(st, 1, r.key.data(), static_cast<int>(r.key.size()),
+                sqlite3_bind_text(st.get(), 1, r.key.data(), static_cast<int>(r.key.size()),
                                   SQLITE_STATIC);
             if (r.valueNull)
-                sqlite3_bind_null(st, 2);
+                sqlite3_bind_null(st.get(), 2);
             else
-                sqlite3_bind_text(st, 2, r.value.data(), static_cast<int>(r.value.size()),
+                sqlite3_bind_text(st.get(), 2, r.value.data(), static_cast<int>(r.value.size()),
                                   SQLITE_STATIC);
-            sqlite3_step(st);
-            sqlite3_reset(st);
+            sqlite3_step(st.get());
         }
-        sqlite3_finalize(st);
         w.Exec("COMMIT;");
     }
 

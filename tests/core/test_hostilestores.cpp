@@ -266,13 +266,16 @@ TEST_F(HostileStore, MillionZoomLevelsOutOfRange) {
         EXPECT_EQ(db.minZoom(), 3);
         EXPECT_EQ(db.maxZoom(), 3);
         db.Close();
-        sqlite3* raw = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-        sqlite3_exec(raw,
-                     layout == Layout::MBTiles ? "DELETE FROM tiles WHERE zoom_level = 3;"
-                                               : "DELETE FROM tiles WHERE z = 3;",
-                     nullptr, nullptr, nullptr);
-        sqlite3_close(raw);
+        {
+            const auto writer = testsupport::OpenConnection(path);
+            ASSERT_TRUE(writer);
+            ASSERT_EQ(
+                sqlite3_exec(writer.get(),
+                             layout == Layout::MBTiles ? "DELETE FROM tiles WHERE zoom_level = 3;"
+                                                       : "DELETE FROM tiles WHERE z = 3;",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+        }
         EXPECT_FALSE(OpenGuarded(path));
         EXPECT_EQ(error, "the tiles table is empty.");
     }

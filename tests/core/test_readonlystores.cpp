@@ -124,14 +124,13 @@ TEST_F(ReadOnlyFolder, WalStoreWithCompanionFilesLeftByItsWriterOpens) {
     const std::string wal = (folder / "left.mbtiles").string();
     WriteStore(wal, true);
     // A writer that still has the store open leaves "-wal" and "-shm" beside it.
-    sqlite3* writer = nullptr;
-    ASSERT_EQ(sqlite3_open(wal.c_str(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer, "select count(*) from tiles;", nullptr, nullptr, nullptr),
+    const auto writer = testsupport::OpenConnection(wal);
+    ASSERT_TRUE(writer);
+    ASSERT_EQ(sqlite3_exec(writer.get(), "select count(*) from tiles;", nullptr, nullptr, nullptr),
               SQLITE_OK);
     ASSERT_TRUE(fs::exists(wal + "-shm"));
     Lock();
     EXPECT_TRUE(InChild([&] { return OpensAndReads(wal); }, true));
-    sqlite3_close(writer);
 }
 
 TEST_F(ReadOnlyFolder, OtherFailuresKeepTheirReasons) {

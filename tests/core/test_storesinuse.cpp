@@ -99,11 +99,9 @@ private:
 
 // True once a reader that does not wait meets a lock on the file.
 bool LockedByOther(const std::string& path) {
-    sqlite3* probe = nullptr;
-    sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
-    const int rc = sqlite3_exec(probe, "select count(*) from tiles;", nullptr, nullptr, nullptr);
-    sqlite3_close(probe);
-    return rc == SQLITE_BUSY;
+    const auto probe = testsupport::OpenConnection(path, SQLITE_OPEN_READONLY);
+    return probe && sqlite3_exec(probe.get(), "select count(*) from tiles;", nullptr, nullptr,
+                                 nullptr) == SQLITE_BUSY;
 }
 
 TEST(StoreInUse, WriteLockCostsOneBusyWaitThenMissingTilesUntilReleased) {
@@ -138,11 +136,9 @@ TEST(StoreInUse, WriteLockCostsOneBusyWaitThenMissingTilesUntilReleased) {
 
 // Runs sql on a connection of its own that does not wait for locks.
 int ExecElsewhere(const std::string& path, const std::string& sql) {
-    sqlite3* other = nullptr;
-    sqlite3_open(path.c_str(), &other);
-    const int rc = sqlite3_exec(other, sql.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-    return rc;
+    const auto other = testsupport::OpenConnection(path);
+    return other ? sqlite3_exec(other.get(), sql.c_str(), nullptr, nullptr, nullptr)
+                 : SQLITE_CANTOPEN;
 }
 
 TEST(StoreInUse, ReadBatchReadsOneSnapshotAndReleasesItsLock) {

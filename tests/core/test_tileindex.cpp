@@ -32,14 +32,13 @@ std::vector<Row> GroupedQuery(sqlite3* db, const corvalis::TileColumns& c) {
     const std::string sql = std::string("select ") + c.zoom + ", min(" + c.column + "), max(" +
                             c.column + "), min(" + c.row + "), max(" + c.row +
                             ") from tiles group by " + c.zoom;
-    sqlite3_stmt* st = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
+    const corvalis::SqliteStatement st = corvalis::PrepareStatement(db, sql.c_str());
+    EXPECT_TRUE(st) << sqlite3_errmsg(db);
     std::vector<Row> rows;
-    while (sqlite3_step(st) == SQLITE_ROW)
-        rows.emplace_back(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1),
-                          sqlite3_column_int(st, 2), sqlite3_column_int(st, 3),
-                          sqlite3_column_int(st, 4));
-    sqlite3_finalize(st);
+    while (st && sqlite3_step(st.get()) == SQLITE_ROW)
+        rows.emplace_back(sqlite3_column_int(st.get(), 0), sqlite3_column_int(st.get(), 1),
+                          sqlite3_column_int(st.get(), 2), sqlite3_column_int(st.get(), 3),
+                          sqlite3_column_int(st.get(), 4));
     return rows;
 }
 
@@ -197,10 +196,10 @@ TEST(TileIndex, SeeksLeaveNoReadLockBehind) {
     StoreWriter w(dir.file("lock.mbtiles"), Layout::MBTiles);
     w.Tile(3, 1, 2, Blob(3, 1, 2));
     w.Tile(4, 5, 6, Blob(4, 5, 6));
-    sqlite3* reader = nullptr;
-    ASSERT_EQ(
-        sqlite3_open_v2(dir.file("lock.mbtiles").c_str(), &reader, SQLITE_OPEN_READONLY, nullptr),
-        SQLITE_OK);
+    const auto connection =
+        testsupport::OpenConnection(dir.file("lock.mbtiles"), SQLITE_OPEN_READONLY);
+    ASSERT_TRUE(connection);
+    sqlite3* reader = connection.get();
     const std::vector<Row> expected{{3, 1, 1, 2, 2}, {4, 5, 5, 6, 6}};
     EXPECT_EQ(Seeks(reader, kMbtiles), expected);
     EXPECT_NE(sqlite3_get_autocommit(reader), 0) << "the read transaction is closed";
@@ -212,7 +211,6 @@ TEST(TileIndex, SeeksLeaveNoReadLockBehind) {
     EXPECT_EQ(Seeks(reader, kMbtiles).size(), 3u);
     EXPECT_EQ(sqlite3_get_autocommit(reader), 0);
     EXPECT_EQ(sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(reader);
 }
 
 TEST(TileIndex, SeeksMatchGroupedQueryOnRandomStores) {
@@ -300,12 +298,9 @@ TEST(TileIndex, SeeksEndOnAnIndexWithKeysOutOfOrder) {
     {
         StoreWriter w(good, Layout::MBTiles);
         w.FullWorld(0, 3, [](int z, std::int64_t x, std::int64_t y) { return Blob(z, x, y); });
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(w.db(), "SELECT rootpage FROM sqlite_master WHERE name = 'tile_index'",
-                           -1, &st, nullptr);
-        ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-        root = sqlite3_column_int(st, 0);
-        sqlite3_finalize(st);
+        const auto st = w.Prepare("SELECT rootpage FROM sqlite_master WHERE name = 'tile_index'");
+        ASSERT_EQ(sqlite3_step(st.get()), SQLITE_ROW);
+        root = sqlite3_column_int(st.get(), 0);
     }
     std::ifstream in(good, std::ios::binary);
     const std::vector<char> original{std::istreambuf_iterator<char>(in),
@@ -329,15 +324,16 @@ TEST(TileIndex, SeeksEndOnAnIndexWithKeysOutOfOrder) {
         const std::string path = dir.file("bad" + std::to_string(trial) + ".mbtiles");
         std::ofstream(path, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         std::string error;
         int rows = 0;
-        corvalis::SeekZoomExtents(
-            db, kMbtiles, [](int) { return true; }, [&](int, int, int, int, int) { ++rows; },
-            error);
+        {
+            const auto db = testsupport::OpenConnection(path, SQLITE_OPEN_READONLY);
+            ASSERT_TRUE(db);
+            corvalis::SeekZoomExtents(
+                db.get(), kMbtiles, [](int) { return true; },
+                [&](int, int, int, int, int) { ++rows; }, error);
+        }
         EXPECT_LE(rows, 85);
-        sqlite3_close(db);
         corvalis::TileDatabase store;
         store.Open(path, error);  // either way, it returns
         std::filesystem::remove(path);

@@ -3,7 +3,6 @@
 
 #include <QtTest/qtestspontaneevent.h>
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
@@ -11,41 +10,17 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <fstream>
 #include <functional>
-#include <string>
 #include <vector>
 
-#include "logging.h"
+#include "logtail.h"
 
 namespace guitest {
 
-// The log beside the test program, emptied by ClearLog.
-inline void ClearLog() {
-    QFile::remove(QString::fromStdString(corvalis::LogFilePath()));
-}
-
-// Log lines without their timestamp prefix.
-inline std::vector<std::string> LogMessages() {
-    std::vector<std::string> out;
-    std::ifstream in(corvalis::LogFilePath());
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line.size() > 21 ? line.substr(21) : line);
-    }
-    return out;
-}
-
-inline int CountMessages(const std::string& prefix) {
-    int n = 0;
-    for (const auto& m : LogMessages()) n += m.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
-}
-
-inline int GridLines() {
-    return CountMessages("grid z=");
-}
+using testsupport::ClearLog;
+using testsupport::CountMessages;
+using testsupport::GridLines;
+using testsupport::LogMessages;
 
 // Closes every message box that opens while it lives and keeps their texts.
 class MessageBoxCatcher {

@@ -7,34 +7,22 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "../gui/tilestores.h"
-#include "logging.h"
+#include "logtail.h"
 #include "maprenderer.h"
+#include "textutil.h"
 #include "tiledecoder.h"
 #include "tilesource.h"
 
 using namespace corvalis;
 using teststores::TileColour;
+using testsupport::GridLines;
+using testsupport::LogMessages;
 
 namespace {
-
-std::vector<std::string> GridLines() {
-    std::vector<std::string> out;
-    std::ifstream in(LogFilePath());
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto pos = line.find("grid z=");
-        if (pos == std::string::npos) continue;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line.substr(pos));
-    }
-    return out;
-}
 
 QRgb Pixel(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFFu;
@@ -45,8 +33,8 @@ QRgb Rgb(QRgb c) {
 
 class RendererTest : public ::testing::Test {
 protected:
-    void SetUp() override { std::remove(LogFilePath().c_str()); }
-    void TearDown() override { std::remove(LogFilePath().c_str()); }
+    void SetUp() override { testsupport::ClearLog(); }
+    void TearDown() override { testsupport::ClearLog(); }
 
     void Open(const std::string& path, int viewWidth, int viewHeight) {
         std::string error;
@@ -94,7 +82,10 @@ TEST_F(RendererTest, ForcedRenderOfAnUnchangedViewCopiesEveryCell) {
     EXPECT_EQ(renderer.MissingCount(), 0);
     EXPECT_EQ(renderer.ReusedCount(), cells);
     EXPECT_EQ(renderer.ViewImage(), before);
-    EXPECT_EQ(GridLines().size(), 2u);
+    EXPECT_EQ(GridLines(), 2);
+    EXPECT_EQ(LogMessages().back(),
+              Format("grid z=3 cols=%d rows=%d loaded=0 reused=%d missing=0",
+                     first.maxX - first.minX + 1, first.maxY - first.minY + 1, cells));
     ExpectFrameShowsTiles();
 }
 
@@ -111,7 +102,7 @@ TEST_F(RendererTest, PanInsideTheBlockOnlyShiftsTheView) {
 
     EXPECT_EQ(renderer.LoadedCount(), loaded);
     EXPECT_EQ(renderer.ReusedCount(), 0);
-    EXPECT_EQ(GridLines().size(), 1u);
+    EXPECT_EQ(GridLines(), 1);
     const QImage& after = renderer.ViewImage();
     for (int y = 0; y < 550; y += 37)
         for (int x = 0; x < 700; x += 41)
@@ -136,7 +127,7 @@ TEST_F(RendererTest, ShiftedBlockReusesSharedCellsAndReadsTheRest) {
     EXPECT_EQ(renderer.ReusedCount(), sharedX * sharedY);
     EXPECT_EQ(renderer.LoadedCount(), cells - sharedX * sharedY);
     EXPECT_EQ(renderer.MissingCount(), 0);
-    EXPECT_TRUE(GridLines().empty());  // not forced: nothing logged
+    EXPECT_EQ(GridLines(), 0);  // not forced: nothing logged
     ExpectFrameShowsTiles();
 }
 
@@ -150,7 +141,7 @@ TEST_F(RendererTest, ZoomChangeReusesNothing) {
     EXPECT_EQ(renderer.ReusedCount(), 0);
     EXPECT_EQ(renderer.LoadedCount(), 64);
     ExpectFrameShowsTiles();
-    EXPECT_EQ(GridLines().back(), "grid z=3 cols=8 rows=8 loaded=64 reused=0 missing=0");
+    EXPECT_EQ(LogMessages().back(), "grid z=3 cols=8 rows=8 loaded=64 reused=0 missing=0");
 }
 
 TEST(MissingTile, IsStretchedIntoLargerCellsOrFilledGreyWithoutAPicture) {
@@ -192,7 +183,7 @@ TEST_F(RendererTest, NothingIsDrawnForAnEmptyGrid) {
     EXPECT_EQ(renderer.Render(store, decoder, detached, true), RenderOutcome::EmptyGrid);
     EXPECT_TRUE(renderer.ViewImage().isNull());
     EXPECT_EQ(renderer.LastFrame(), nullptr);
-    EXPECT_TRUE(GridLines().empty());
+    EXPECT_EQ(GridLines(), 0);
 }
 
 TEST_F(RendererTest, BlockWithoutMemoryForItsFrameComposesAndLogsNothing) {
@@ -210,12 +201,12 @@ TEST_F(RendererTest, BlockWithoutMemoryForItsFrameComposesAndLogsNothing) {
     ASSERT_EQ(viewport.Zoom(), 22);
     renderer.Render(store, decoder, viewport, true);
     ASSERT_NE(renderer.LastFrame(), nullptr);
-    ASSERT_EQ(GridLines().size(), 1u);
+    ASSERT_EQ(GridLines(), 1);
 
     // A view so wide that the block spans the whole extent.
     viewport.SetViewSize(1 << 29, 600);
     renderer.Render(store, decoder, viewport, true);
-    EXPECT_EQ(GridLines().size(), 1u);
+    EXPECT_EQ(GridLines(), 1);
     EXPECT_EQ(renderer.LastFrame(), nullptr);
     EXPECT_TRUE(renderer.LastGrid().IsEmpty());
 
@@ -224,8 +215,8 @@ TEST_F(RendererTest, BlockWithoutMemoryForItsFrameComposesAndLogsNothing) {
     renderer.Render(store, decoder, viewport, true);
     ASSERT_NE(renderer.LastFrame(), nullptr);
     EXPECT_EQ(renderer.ReusedCount(), 0);
-    ASSERT_EQ(GridLines().size(), 2u);
-    EXPECT_EQ(GridLines().back().rfind("grid z=22 ", 0), 0u);
+    ASSERT_EQ(GridLines(), 2);
+    EXPECT_EQ(LogMessages().back().rfind("grid z=22 ", 0), 0u);
 }
 
 TEST_F(RendererTest, ResetFramesMakesTheNextCompositionReadEverything) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sqlitehandles.h"
+
 namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -40,16 +42,28 @@ private:
 
 enum class Layout { MBTiles, Xyz, None };
 
+// A connection to path with the given open flags, or null when it does not
+// open; closed when it ends.
+inline corvalis::SqliteConnection OpenConnection(const std::string& path,
+                                                 int flags = SQLITE_OPEN_READWRITE |
+                                                             SQLITE_OPEN_CREATE) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    corvalis::SqliteConnection db(raw);  // owned even when the open failed
+    if (rc != SQLITE_OK) db.reset();
+    return db;
+}
+
 // Creates (replacing) a store file; tiles are written with the numbers given,
-// exactly as they are stored in the file.
+// exactly as they are stored in the file. Every failure throws, and the
+// connection and statements are released on the way out.
 class StoreWriter {
 public:
     StoreWriter(const std::string& path, Layout layout, bool withMetadataTable = true)
         : layout_(layout) {
         std::filesystem::remove(path);
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                            nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot create " + path);
+        db_ = OpenConnection(path);
+        if (!db_) throw std::runtime_error("cannot create " + path);
         Exec("PRAGMA journal_mode=DELETE;");
         if (layout == Layout::MBTiles) {
             Exec(
@@ -63,13 +77,10 @@ public:
         }
         if (withMetadataTable) Exec("CREATE TABLE metadata (name text, value text);");
     }
-    ~StoreWriter() { sqlite3_close(db_); }
-    StoreWriter(const StoreWriter&) = delete;
-    StoreWriter& operator=(const StoreWriter&) = delete;
 
     void Exec(const std::string& sql) {
         char* err = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        if (sqlite3_exec(db(), sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
             std::string msg = err ? err : "?";
             sqlite3_free(err);
             throw std::runtime_error("sql failed: " + sql + ": " + msg);
@@ -77,31 +88,28 @@ public:
     }
 
     void Meta(const std::string& name, const std::string& value) {
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db_, "INSERT INTO metadata (name, value) VALUES (?1, ?2);", -1, &st,
-                           nullptr);
-        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, value.c_str(), -1, SQLITE_TRANSIENT);
-        Step(st);
+        const auto st = Prepare("INSERT INTO metadata (name, value) VALUES (?1, ?2);");
+        sqlite3_bind_text(st.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st.get(), 2, value.c_str(), -1, SQLITE_TRANSIENT);
+        Step(st.get());
     }
 
     // Stored numbers, written as they stand (no flipping or reversing).
     void Tile(std::int64_t z, std::int64_t x, std::int64_t y, const Bytes& data) {
-        const char* sql = layout_ == Layout::MBTiles
-                              ? "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) "
-                                "VALUES (?1, ?2, ?3, ?4);"
-                              : "INSERT INTO tiles (z, x, y, s, image) VALUES (?1, ?2, ?3, 0, ?4);";
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(db_));
-        sqlite3_bind_int64(st, 1, z);
-        sqlite3_bind_int64(st, 2, x);
-        sqlite3_bind_int64(st, 3, y);
+        const auto st =
+            Prepare(layout_ == Layout::MBTiles
+                        ? "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) "
+                          "VALUES (?1, ?2, ?3, ?4);"
+                        : "INSERT INTO tiles (z, x, y, s, image) VALUES (?1, ?2, ?3, 0, ?4);");
+        sqlite3_bind_int64(st.get(), 1, z);
+        sqlite3_bind_int64(st.get(), 2, x);
+        sqlite3_bind_int64(st.get(), 3, y);
         if (data.empty())
-            sqlite3_bind_zeroblob(st, 4, 0);
+            sqlite3_bind_zeroblob(st.get(), 4, 0);
         else
-            sqlite3_bind_blob(st, 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-        Step(st);
+            sqlite3_bind_blob(st.get(), 4, data.data(), static_cast<int>(data.size()),
+                              SQLITE_TRANSIENT);
+        Step(st.get());
     }
 
     // Every tile of levels z0..z1 over the whole world, in world (XYZ) rows;
@@ -118,16 +126,24 @@ public:
         Exec("COMMIT;");
     }
 
-    sqlite3* db() { return db_; }
+    sqlite3* db() { return db_.get(); }
 
-private:
-    void Step(sqlite3_stmt* st) {
-        int rc = sqlite3_step(st);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
+    // A statement on this store; throws when it does not prepare.
+    corvalis::SqliteStatement Prepare(const char* sql) {
+        auto st = corvalis::PrepareStatement(db(), sql);
+        if (!st)
+            throw std::runtime_error(std::string("cannot prepare ") + sql + ": " +
+                                     sqlite3_errmsg(db()));
+        return st;
     }
 
-    sqlite3* db_ = nullptr;
+    // Runs a statement that returns no rows; throws when it fails.
+    void Step(sqlite3_stmt* st) {
+        if (sqlite3_step(st) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db()));
+    }
+
+private:
+    corvalis::SqliteConnection db_;
     Layout layout_;
 };
 

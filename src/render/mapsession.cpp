@@ -25,6 +25,7 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
     storeOpen = false;
     if (!store->Open(path, errorText)) {
         LogLine("open failed: " + path + " / " + errorText);
+        Close();  // nothing of the earlier store stays on show
         return false;
     }
     viewport.SetViewSize(viewWidth, viewHeight);

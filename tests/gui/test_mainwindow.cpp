@@ -205,7 +205,8 @@ private slots:
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (dialog == nullptr) return;
-            poll.stop();
+            // Tried again on the next tick while the dialog stays open: under
+            // load its file list may not be read yet when it is first accepted.
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
             dialog->selectFile(QString::fromStdString(path));
@@ -213,6 +214,7 @@ private slots:
         });
         poll.start(10);
         QTest::mouseClick(form.btnOpen, Qt::LeftButton);
+        poll.stop();
         QCOMPARE(title, QString("Open offline tile store"));
         QCOMPARE(filters.size(), 4);
         QCOMPARE(filters.first(), QString("Tile stores (*.mbtiles *.sqlitedb *.db)"));

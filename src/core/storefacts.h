@@ -13,6 +13,7 @@ enum TileStoreKind : std::uint8_t {
     KindMBTiles = 1,
     KindSqliteXyz = 2,
     KindSqliteReversedZ = 3,
+    KindPMTiles = 5,
 };
 
 inline constexpr int kZoomLevels = 32;

@@ -9,14 +9,14 @@ const StoreLayout& MBTilesLayout();
 const StoreLayout& OruxLayout();
 const StoreLayout& SqliteXyzLayout();
 const StoreLayout& ReversedZLayout();
+const StoreLayout& PmtilesLayout();
 
 std::unique_ptr<StoreReader> OpenStoreReader(const std::string& path, StoreFacts& facts,
                                              std::string& errorText) {
     static const StoreLayout* const kLayouts[] = {
         &MBTilesLayout(),
         &OruxLayout(),  // before plain x/y/z tiles: a usable sidecar places them
-        &SqliteXyzLayout(),
-        &ReversedZLayout(),
+        &SqliteXyzLayout(), &ReversedZLayout(), &PmtilesLayout(),
     };
     StoreOpening opening(path);
     for (const StoreLayout* layout : kLayouts) {

@@ -1,5 +1,8 @@
 #include "storeopening.h"
 
+#include <algorithm>
+#include <fstream>
+
 #include "textutil.h"
 
 namespace corvalis {
@@ -43,6 +46,16 @@ const TilesSchema& StoreOpening::Tiles() {
         }
     }
     return *tiles_;
+}
+
+const std::vector<std::uint8_t>& StoreOpening::Head() {
+    if (head_) return *head_;
+    head_.emplace(16);
+    std::ifstream in(path_, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head_->data()), static_cast<std::streamsize>(head_->size()));
+    head_->resize(in ? head_->size()
+                     : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return *head_;
 }
 
 std::string StoreOpening::UnrecognisedReason() {

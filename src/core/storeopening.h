@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sqlitestore.h"
 
@@ -36,6 +37,8 @@ public:
     std::unique_ptr<SqliteStore> TakeSqlite() { return std::move(sqlite_); }
 
     const TilesSchema& Tiles();
+    // The file's first bytes (up to 16; fewer for a shorter file).
+    const std::vector<std::uint8_t>& Head();
     // Why no layout took the file, when none did.
     std::string UnrecognisedReason();
 
@@ -45,6 +48,7 @@ private:
     bool sqliteTried_ = false;
     std::string openError_;
     std::optional<TilesSchema> tiles_;
+    std::optional<std::vector<std::uint8_t>> head_;
 };
 
 }  // namespace corvalis

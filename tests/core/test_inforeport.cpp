@@ -8,6 +8,7 @@
 
 #include "inforeport.h"
 #include "logging.h"
+#include "pmtileswriter.h"
 #include "storewriter.h"
 
 using ::testing::ElementsAre;
@@ -127,3 +128,52 @@ TEST(InfoReport, GeoUnknownStoreAndNoBounds) {
 }
 
 }  // namespace
+
+// A PMTiles archive reports its kind, the format of its header's tile type,
+// XYZ rows, the zoom range of its levels narrowed by the header's (zooms
+// beyond 31 passed over), and its header's bounds unless all four are 0.
+TEST(InfoReport, PmtilesArchives) {
+    const auto fixture = Report(CORVALIS_FIXTURE_DIR "/reference.pmtiles");
+    ASSERT_EQ(fixture.size(), 10u);
+    EXPECT_EQ(fixture[2], "  kind=PMTiles  localGrid=0  geoUnknown=0  format=png");
+    EXPECT_EQ(fixture[3], "  zoom=0-3  tile=256x256  scheme=XYZ");
+    EXPECT_EQ(fixture[7],
+              "  z3  x=0..7 y=0..7  lon -180.00000..180.00000  lat -85.05113..85.05113");
+    EXPECT_EQ(fixture[8], "  bounds -180.00000,-85.00000,180.00000,85.00000");
+
+    TempDir dir;
+    struct Case {
+        int minZoom, maxZoom;
+        std::uint8_t tileType;
+        std::vector<std::string> lines;  // after the file line
+    };
+    const Case cases[] = {
+        {1,
+         40,
+         3,
+         {"  kind=PMTiles  localGrid=0  geoUnknown=0  format=jpg",
+          "  zoom=1-2  tile=256x256  scheme=XYZ",
+          "  z1  x=1..1 y=0..0  lon 0.00000..180.00000  lat 0.00000..85.05113",
+          "  z2  x=0..0 y=3..3  lon -180.00000..-90.00000  lat -85.05113..-66.51326",
+          "  bounds -180.00000,-85.05113,-90.00000,-66.51326"}},
+        {3, 3, 9, {"  cannot open: no usable zoom level found."}},
+    };
+    for (const Case& c : cases) {
+        testsupport::PmtilesWriter w;
+        w.Tile(1, 1, 0, Blob(1, 1, 0));
+        w.Tile(2, 0, 3, Blob(2, 0, 3));
+        testsupport::PmtilesOptions o;
+        o.minZoom = c.minZoom;
+        o.maxZoom = c.maxZoom;
+        o.tileType = c.tileType;
+        const std::string path = dir.file("a.pmtiles");
+        w.Write(path, o);
+        std::vector<std::string> expected = {"=== INFO begin ===", "file: " + path};
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        expected.emplace_back("=== INFO end ===");
+        EXPECT_EQ(Report(path), expected);
+    }
+    const std::string old = dir.file("old.pmtiles");
+    std::ofstream(old, std::ios::binary) << std::string("PM\x02\x00", 4) << std::string(600, '\0');
+    EXPECT_EQ(Report(old)[2], "  cannot open: PMTiles version 2 is not supported; only version 3.");
+}

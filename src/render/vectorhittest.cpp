@@ -80,8 +80,12 @@ VectorHit MakeHit(const VectorLayer& layer, std::size_t layerIndex, std::size_t 
     const std::size_t shown = f.tagCount <= kMaxHitLines ? f.tagCount : kMaxHitLines - 1;
     for (std::uint32_t i = 0; i < shown; ++i)
         hit.lines.push_back(TooltipLine(layer.Key(f, i), layer.Value(f, i)));
-    if (shown < f.tagCount)
-        hit.lines.push_back("(" + std::to_string(f.tagCount - shown) + " more)");
+    if (shown < f.tagCount) {
+        std::string more = "(";
+        more += std::to_string(f.tagCount - shown);
+        more += " more)";
+        hit.lines.push_back(std::move(more));
+    }
     return hit;
 }
 

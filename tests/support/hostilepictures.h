@@ -51,11 +51,13 @@ inline void Segment(Bytes& out, std::uint8_t marker, const Bytes& body) {
 
 // Huffman tables: DC category 0 is "0"; AC symbols EOB0..EOB14 are 4-bit codes 0..14.
 inline Bytes HuffmanTables() {
-    Bytes dht = {0x00, 1};
-    dht.resize(17, 0);
-    dht.insert(dht.end(), {0x00, 0x10, 0, 0, 0, 15});
-    dht.resize(dht.size() + 12, 0);
-    for (int n = 0; n < 15; ++n) dht.push_back(static_cast<std::uint8_t>(n << 4));
+    // DC table 0: one code of length 1 (symbol 0 at [17]); AC table 0 from
+    // [18]: fifteen codes of length 4, symbols from [35].
+    Bytes dht(17 + 1 + 17 + 15, 0);
+    dht[1] = 1;
+    dht[18] = 0x10;
+    dht[18 + 4] = 15;
+    for (int n = 0; n < 15; ++n) dht[35 + n] = static_cast<std::uint8_t>(n << 4);
     return dht;
 }
 

@@ -133,8 +133,10 @@ struct PmtSections {
 
 // The header, then root, metadata, leaves and tile data in that order.
 inline Bytes PmtAssemble(const PmtilesOptions& o, const PmtSections& s) {
-    Bytes b = {'P', 'M', 'T', 'i', 'l', 'e', 's', 3};
-    b.resize(127, 0);
+    Bytes b(127, 0);
+    const char magic[] = "PMTiles";
+    std::copy(magic, magic + 7, b.begin());
+    b[7] = 3;
     std::uint64_t at = 127;
     std::size_t field = 8;
     for (const Bytes* part : {&s.root, &s.metadata, &s.leaves, &s.tileData}) {
@@ -220,9 +222,11 @@ private:
         std::stable_sort(tiles.begin(), tiles.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<std::uint32_t> canon(contents_.size());
-        std::map<Bytes, std::uint32_t> firstOf;
-        for (std::uint32_t i = 0; i < canon.size(); ++i)
-            canon[i] = o.dedup ? firstOf.emplace(contents_[i], i).first->second : i;
+        std::map<std::string, std::uint32_t> firstOf;  // contents as text: keys compare simply
+        for (std::uint32_t i = 0; i < canon.size(); ++i) {
+            const std::string key(contents_[i].begin(), contents_[i].end());
+            canon[i] = o.dedup ? firstOf.emplace(key, i).first->second : i;
+        }
         std::vector<PmtDirEntry> entries;
         std::vector<std::uint32_t> contentOf;
         for (std::size_t i = 0; i < tiles.size(); ++i) {

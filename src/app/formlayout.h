@@ -1,6 +1,8 @@
 // The description of the main window's components.
 #pragma once
 
+#include <QSize>
+
 class QImage;
 class TFormMain;
 
@@ -9,3 +11,10 @@ class TFormMain;
 // the window is ever shown) and centres it on the screen. imgMap shows
 // mapPicture.
 void BuildFormComponents(TFormMain& form, const QImage* mapPicture);
+
+// The smallest window: the top panel and the status bar still show whole.
+inline constexpr QSize kFormMinimumSize(960, 320);
+
+// The window's actions: Ctrl+O opens a store, Ctrl+W closes it, Ctrl+Q
+// quits, F11 turns full screen on and off.
+void BuildFormActions(TFormMain& form);

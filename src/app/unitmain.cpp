@@ -63,6 +63,7 @@ TFormMain::TFormMain(const QStringList& commandLine, std::vector<std::string> co
         rawArguments = LocalPaths(arguments);
     BuildFormComponents(*this, &session.Renderer().ViewImage());
     PlaceOverviewPanel();
+    BuildFormActions(*this);
     BindEvents();
     FormCreate();
 }
@@ -169,6 +170,7 @@ void TFormMain::OpenStore(const std::string& path) {
 
 void TFormMain::ResetToNoStore() {
     session.Close();
+    imgMap->unsetCursor();
     setWindowTitle(kAppTitle);
     UpdateControls();
     UpdateStatusBar();

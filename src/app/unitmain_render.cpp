@@ -13,6 +13,8 @@ void TFormMain::RenderMap(bool force) {
         imgMap->update();
         PanelThumb->update();
     }
+    // Content that now fits the view cannot be dragged: no hand over it.
+    if (!session.Dragging() && session.Viewport().ContentFitsView()) imgMap->unsetCursor();
     UpdateStatusBar();
 }
 

@@ -29,6 +29,7 @@ private slots:
         const std::string path = dir.file("world.mbtiles");
         teststores::WorldStore(path, 0, 2);
         TFormMain form(QStringList{"corvalis"});
+        form.setMinimumSize(0, 0);  // a map area smaller than the window allows
         form.resize(300, 200 + 48 + 19);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));

@@ -18,6 +18,7 @@ class Fixture {
 public:
     explicit Fixture(bool open = true) : form(QStringList{"corvalis"}) {
         teststores::WorldStore(path, 0, 3);
+        form.setMinimumSize(0, 0);  // a map area smaller than the window allows
         form.resize(600, 400 + 48 + 19);
         form.show();
         if (!QTest::qWaitForWindowExposed(&form)) qFatal("window not exposed");
@@ -150,6 +151,7 @@ private slots:
     void overviewPanelStaysInTheTopRightCornerAndToggles() {
         Fixture f(false);
         auto& form = f.form;
+        form.setMinimumSize(0, 0);  // a map area smaller than the window allows
         form.resize(700, 500);
         QTRY_COMPARE(form.PanelEagle->pos(), QPoint(form.sboxMap->width() - 208, 8));
         QCOMPARE(form.sboxMap->width(), 700);
@@ -191,6 +193,7 @@ private slots:
     void resizingTheWindowResizesTheView() {
         Fixture f;
         auto& form = f.form;
+        form.setMinimumSize(0, 0);  // a map area smaller than the window allows
         form.resize(700, 467);
         QTRY_COMPARE(form.Viewport().ViewWidth(), 700);
         QCOMPARE(form.sboxMap->size(), QSize(700, 400));

@@ -38,6 +38,8 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
                    store->tileWidth(), store->tileHeight(), store->format().c_str()));
     // Every tile read scans the whole table: tell the user why panning is slow.
     if (!store->hasTileIndex()) LogLine("slow store: no tile index");
+    if (store->TileSizeHintDiffers())
+        LogLine(Format("tile size hint %d differs from the tiles", store->tileSizeHint()));
     return true;
 }
 

@@ -1,5 +1,6 @@
 // Store benchmarks: opening stores of 100k, 1M and 4M rows (index seeks
-// against the full-scan extents query), and tile reads by key.
+// against the full-scan extents query), opening a GeoPackage of the 4M tiles
+// against the MBTiles store of the same tiles, and tile reads by key.
 // The stores are generated on demand in a scratch folder and deleted at exit.
 #include <benchmark/benchmark.h>
 
@@ -60,6 +61,27 @@ const std::string& StoreWithRows(std::int64_t rows) {
     std::fprintf(stderr, "generating %lld-row store...\n", static_cast<long long>(rows));
     testsupport::WriteBigMbtiles(path, rows, Pool());
     return made[rows] = path;
+}
+
+const std::string& GeoPackageWithRows(std::int64_t rows) {
+    static std::map<std::int64_t, std::string> made;
+    auto it = made.find(rows);
+    if (it != made.end()) return it->second;
+    const std::string path = TheScratch().dir() + "/rows" + std::to_string(rows) + ".gpkg";
+    std::fprintf(stderr, "generating %lld-row GeoPackage...\n", static_cast<long long>(rows));
+    testsupport::WriteBigGeoPackage(path, rows, Pool());
+    return made[rows] = path;
+}
+
+// The GeoPackage layout's own work on top of the same extents seeks: the
+// system tables, the CRS check and the level placement.
+void BM_OpenGeoPackage(benchmark::State& state) {
+    const std::string& path = GeoPackageWithRows(state.range(0));
+    corvalis::TileDatabase db;
+    std::string error;
+    for (auto _ : state) {
+        if (!db.Open(path, error)) state.SkipWithError(error.c_str());
+    }
 }
 
 void BM_OpenWithSeeks(benchmark::State& state) {
@@ -137,6 +159,7 @@ BENCHMARK(BM_OpenLiteralQuery)
     ->Arg(1'000'000)
     ->Arg(4'000'000)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenGeoPackage)->Arg(4'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadTileRandom)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadTileWindow)->Unit(benchmark::kMicrosecond);
 
@@ -145,5 +168,6 @@ int main(int argc, char** argv) {
     for (const char* rows : {"100000", "1000000", "4000000"})
         pairs.emplace_back(std::string("BM_OpenWithSeeks/") + rows,
                            std::string("BM_OpenLiteralQuery/") + rows);
+    pairs.emplace_back("BM_OpenGeoPackage/4000000", "BM_OpenWithSeeks/4000000");
     return benchsupport::RunWithRatios(argc, argv, pairs);
 }

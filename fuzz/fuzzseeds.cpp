@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "geopackagewriter.h"
 #include "hostilepictures.h"
 #include "mvtwriter.h"
 #include "pmtileswriter.h"
@@ -333,6 +334,54 @@ void PmtilesSeeds(const std::vector<Tile>& tiles) {
     }
 }
 
+// GeoPackages written by the tests' writer (table "t"), packed into 512-byte
+// pages: a world pyramid, a partial one with an origin off the world's
+// corner, one in degrees, one with a level off the grid and two tables.
+void GeoPackageSeeds(const std::vector<Tile>& tiles) {
+    using testsupport::GeoPackageWriter;
+    const double h = testsupport::kHalfWorld;
+    const fs::path path = out / ".scratch" / "seed.gpkg";
+    fs::create_directories(path.parent_path());
+    for (int kind = 0; kind < 5; ++kind) {
+        {
+            GeoPackageWriter w(path.string());
+            w.Exec("BEGIN;");
+            GeoPackageWriter::Pyramid p("t", "Seed");
+            if (kind == 1) p.minX = -h + h / 2, p.maxY = h - h / 2;
+            if (kind == 2) p = GeoPackageWriter::Pyramid("t", "", 4326, -180, -90, 180, 90);
+            if (kind == 0)
+                p.boundsMinX = -h, p.boundsMinY = -h / 2, p.boundsMaxX = h, p.boundsMaxY = h;
+            w.AddPyramid(p);
+            for (int z = 0; z <= 2; ++z) {
+                if (kind == 3 && z == 1)
+                    w.AddMatrix("t", z, 2, 2, 256, 256, 1000.0, 1000.0);
+                else
+                    w.AddWorldMatrix("t", z + (kind == 1 ? 1 : 0), z + (kind == 1 ? 2 : 0));
+                w.Tile("t", z, 0, 0, tiles[z == 1 ? 5 : 0].bytes);
+                w.Tile("t", z, z, z + 1, tiles[8].bytes);
+            }
+            if (kind == 4) {
+                w.AddPyramid({"a", "Other"});
+                w.AddWorldMatrix("a", 0, 0, 512);
+                w.Tile("a", 0, 0, 0, tiles[4].bytes);
+            }
+            w.Exec("COMMIT;");
+            w.Exec("PRAGMA page_size=512; VACUUM;");
+        }
+        Bytes b = ReadFile(path);
+        fs::remove(path);
+        b.insert(b.begin(), static_cast<std::uint8_t>(kind & 1));
+        Seed("fuzz_geopackage", b);
+    }
+    // Fuzzed rows: the provider takes its choices from the back.
+    for (int i = 0; i < 6; ++i) {
+        Bytes b = {static_cast<std::uint8_t>(0x80 | (i & 1))};
+        for (int j = 0; j < 96; ++j)
+            b.push_back(static_cast<std::uint8_t>((j * 37 + i * 11) & 0xFF));
+        Seed("fuzz_geopackage", b);
+    }
+}
+
 // Values in the order the viewport target consumes them; they are taken
 // from the back of the input, most significant byte first.
 class Script {
@@ -443,6 +492,7 @@ int main(int argc, char** argv) {
     JpegBombSeeds();
     StoreSeeds(tiles);
     PmtilesSeeds(tiles);
+    GeoPackageSeeds(tiles);
     ViewportSeeds();
     VectorSeeds();
     fs::remove_all(out / ".scratch");

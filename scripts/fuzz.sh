@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 RUN_SECONDS=${FUZZ_SECONDS:-30}
 ALL=(fuzz_probe_image fuzz_tile_decoder fuzz_sidecar fuzz_store fuzz_viewport fuzz_png_fastpath
-     fuzz_text fuzz_mvt fuzz_pmtiles)
+     fuzz_text fuzz_mvt fuzz_pmtiles fuzz_geopackage)
 TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL[@]}")
 

@@ -3,10 +3,12 @@
 //   reference.pmtiles  the same tiles in a PMTiles archive (gzip directories, leaves)
 //   test_orux.db/.omm  an Orux local grid placed by its sidecar at levels 2 and 3
 //   sample.mbtiles     the Earth picture in Web Mercator, levels 0-4, JPEG tiles
+//   world.gpkg         the same tiles as a GeoPackage tile pyramid (table "world")
 // Usage: fixturegen OUTPUT_DIR [EARTH_IMAGE]
 #include <QGuiApplication>
 #include <QImage>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 
 #include "earthtiles.h"
 #include "pmtileswriter.h"
+#include "geopackagewriter.h"
 #include "storewriter.h"
 
 namespace {
@@ -92,6 +95,24 @@ void WriteOrux(const std::string& dbPath, const std::string& ommPath, const Tile
     w.Exec("COMMIT;");
 }
 
+// A GeoPackage of the whole world in EPSG:3857, zoom_level = world zoom.
+void WriteGeoPackage(const std::string& path, const TileSet& tiles) {
+    testsupport::GeoPackageWriter w(path);
+    testsupport::GeoPackageWriter::Pyramid pyramid("world", "Earth sample");
+    pyramid.boundsMinX = pyramid.boundsMinY = -testsupport::kHalfWorld;
+    pyramid.boundsMaxX = pyramid.boundsMaxY = testsupport::kHalfWorld;
+    w.AddPyramid(pyramid);
+    int maxZoom = -1;
+    for (const auto& [key, bytes] : tiles) maxZoom = std::max(maxZoom, std::get<0>(key));
+    for (int z = 0; z <= maxZoom; ++z) w.AddWorldMatrix("world", z, z);
+    w.Exec("BEGIN;");
+    for (const auto& [key, bytes] : tiles) {
+        const auto [z, x, y] = key;
+        w.Tile("world", z, x, y, bytes);  // rows from the top, as in the world
+    }
+    w.Exec("COMMIT;");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +143,7 @@ int main(int argc, char** argv) {
                   {"minzoom", "0"},
                   {"maxzoom", "4"},
                   {"description", "Blue-marble style picture of the Earth in Web Mercator"}});
+    WriteGeoPackage((out / "world.gpkg").string(), sample);
     std::printf("fixturegen: stores written to %s\n", out.string().c_str());
     return 0;
 }

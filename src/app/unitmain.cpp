@@ -80,8 +80,9 @@ void TFormMain::FormCreate() {
     setAcceptDrops(true);
     UpdateControls();
     UpdateStatusBar();
-    terminateRequested = RunDiagnosticMode(rawArguments, session,
-                                           [this](const std::string& path) { OpenStore(path); });
+    terminateRequested = RunDiagnosticMode(rawArguments, session, [this](const std::string& path) {
+        OpenStore(path, false);  // the first table
+    });
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
@@ -104,7 +105,7 @@ void TFormMain::FormShow() {
     }
     const std::string path = NormalizeSlashes(rawArguments[1]);
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(path, ignored))
+    if (std::filesystem::is_regular_file(path, ignored) || corvalis::SplitTablePath(path))
         OpenStore(path);
     else
         ShowMessage(true, "File not found:\n" + path);
@@ -153,12 +154,17 @@ void TFormMain::dropEvent(QDropEvent* event) {
         this, [this, path] { OpenStore(path); }, Qt::QueuedConnection);
 }
 
-void TFormMain::OpenStore(const std::string& path) {
+void TFormMain::OpenStore(const std::string& path, bool chooseTable) {
+    // A GeoPackage with several tile tables: the user picks one.
+    const auto tables = chooseTable ? corvalis::ListGeoPackageTileTables(path)
+                                    : std::vector<corvalis::GeoPackageTable>{};
+    const auto table = tables.size() > 1 ? ChooseGeoPackageTable(this, tables) : std::nullopt;
+    if (tables.size() > 1 && !table) return;
     BusyCursor busy;
     int width = 1, height = 1;
     MapAreaSize(width, height);
     std::string errorText;
-    if (!session.Open(path, width, height, errorText)) {
+    if (!session.Open(table ? path + "#" + *table : path, width, height, errorText)) {
         ShowMessage(true, "Cannot open this tile store:\n" + errorText);
         ResetToNoStore();
         return;

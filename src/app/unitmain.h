@@ -36,8 +36,9 @@ public:
     corvalis::MapSession& Session() { return session; }
     const corvalis::MapSession& Session() const { return session; }
 
-    // Opening and drawing (also used by the self-check).
-    void OpenStore(const std::string& path);
+    // Opening and drawing (also used by the self-check). Unless chooseTable
+    // is false, a GeoPackage with several tile tables asks which one to open.
+    void OpenStore(const std::string& path, bool chooseTable = true);
     void ResetToNoStore();
     void RenderMap(bool force);
     void SyncViewSize();

@@ -32,8 +32,8 @@ void RunInfoReport(const std::string& path) {
         const double n = TilesAcross(z);
         const double west = TileXToLon(minX, n);
         const double east = TileXToLon(static_cast<double>(maxX) + 1.0, n);
-        const double north = TileYToLat(minY, n);
-        const double south = TileYToLat(static_cast<double>(maxY) + 1.0, n);
+        const double north = TileYToLat(minY, n, store.ellipsoidal());
+        const double south = TileYToLat(static_cast<double>(maxY) + 1.0, n, store.ellipsoidal());
         ReportLine(Format("  z%-2d x=%d..%d y=%d..%d  lon %.5f..%.5f  lat %.5f..%.5f", z, minX,
                           maxX, minY, maxY, west, east, south, north));
     }

@@ -1,5 +1,7 @@
-// ".sqlitedb" stores: tiles(x, y, z, image) with rows from the north and the
-// zoom stored as 17 less the level.
+// ".sqlitedb" stores: tiles(x, y, z, image) with the zoom stored as 17 less
+// the level, unless their `info` table declares another numbering; rows from
+// the north unless it says they are inverted.
+#include "sqlitedbinfo.h"
 #include "sqlitetiles.h"
 #include "storeopening.h"
 
@@ -13,7 +15,8 @@ class ReversedZ final : public StoreLayout {
 public:
     bool Recognise(StoreOpening& opening) const override {
         const TilesSchema& tiles = opening.Tiles();
-        return tiles.image && !tiles.tileData && opening.SqlitedbName();
+        return tiles.image && !tiles.tileData && opening.SqlitedbName() &&
+               SqlitedbInfoOf(opening).reversedZ;
     }
 
     std::unique_ptr<StoreReader> Open(StoreOpening& opening, StoreFacts& facts,
@@ -23,6 +26,7 @@ public:
         facts.reversedZ = true;
         TileNumbering numbering;
         numbering.reversedZBase = kReversedZBase;
+        ApplySqlitedbInfo(SqlitedbInfoOf(opening), facts, numbering);
         return OpenSqliteTiles(opening, facts, {"tiles", "z", "x", "y", "image"}, numbering,
                                errorText);
     }

@@ -138,7 +138,11 @@ void MapViewport::ViewCentre(std::int64_t& cx, std::int64_t& cy) const {
 
 double MapViewport::LatitudeAt(double cy) const {
     const double n = TilesAcross(zoom);
-    return TileYToLat(cy / TileHeight() + extent.minY, n);
+    return TileYToLat(cy / TileHeight() + extent.minY, n, Ellipsoidal());
+}
+
+bool MapViewport::Ellipsoidal() const {
+    return store != nullptr && store->ellipsoidal();
 }
 
 bool MapViewport::SetZoom(int z, bool keepCentre) {
@@ -269,12 +273,12 @@ bool MapViewport::ContentToLonLat(int cx, int cy, double& lon, double& lat) cons
 bool MapViewport::LonLatToContent(double lon, double lat, int& x, int& y) const {
     // NaN and an infinite longitude have no place on the map.
     if (!HasContent() || std::isnan(lat) || !std::isfinite(lon)) return false;
-    lat = std::clamp(lat, -kMaxLatitude, kMaxLatitude);
+    const double maxLat = Ellipsoidal() ? kMaxLatitudeEllipsoidal : kMaxLatitude;
+    lat = std::clamp(lat, -maxLat, maxLat);
     lon = WrapLongitude(lon);
     const double n = TilesAcross(zoom);
     const double fx = (lon + 180.0) / 360.0 * n;
-    const double t = std::tan(lat * kPi / 180.0);
-    const double fy = (1.0 - std::log(t + std::sqrt(t * t + 1.0)) / kPi) / 2.0 * n;
+    const double fy = LatToTileY(lat, n, Ellipsoidal());
     x = TruncateInto(TileWidth() * (fx - extent.minX), contentWidth - 1);
     y = TruncateInto(TileHeight() * (fy - extent.minY), contentHeight - 1);
     return true;

@@ -55,7 +55,9 @@ private:
     // An open store whose current zoom gives a non-empty content.
     bool HasContent() const;
     void ViewCentre(std::int64_t& cx, std::int64_t& cy) const;
+    // Latitude of content row cy (on the ellipsoid for an ellipsoidal store).
     double LatitudeAt(double cy) const;
+    bool Ellipsoidal() const;
     // The nearest present zoom from the current one in steps of step (+1 or
     // -1) within the store's zoom range, or -1.
     int NextPresentZoom(int step) const;

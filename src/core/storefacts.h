@@ -13,6 +13,7 @@ enum TileStoreKind : std::uint8_t {
     KindMBTiles = 1,
     KindSqliteXyz = 2,
     KindSqliteReversedZ = 3,
+    KindGeoPackage = 4,
     KindPMTiles = 5,
 };
 
@@ -33,7 +34,16 @@ struct StoreFacts {
     bool reversedZ = false;  // the file numbers its levels backwards
     bool localGrid = false;  // placed on the world grid by a sidecar
     bool geoUnknown = false;
+    // Drawn in ellipsoidal Mercator (EPSG:3395) on the world grid: latitudes
+    // come from the ellipsoidal inverse, pixels and tile numbers are the same.
+    bool ellipsoidal = false;
     std::string format;
+    // The format is that of the tile the size probe reads ("png", "jpg",
+    // "webp", or "" for any other or none), not a stored name.
+    bool formatFromProbe = false;
+    // The tile size the store declares (256 or 512), 0 when none; the size
+    // probe still decides.
+    std::int32_t tileSizeHint = 0;
     std::string name;
     std::int32_t minZoom = 0;
     std::int32_t maxZoom = 0;

@@ -21,9 +21,12 @@ struct TilesSchema {
 
 class StoreOpening {
 public:
-    explicit StoreOpening(std::string path) : path_(std::move(path)) {}
+    explicit StoreOpening(std::string path, std::optional<std::string> table = std::nullopt)
+        : path_(std::move(path)), table_(std::move(table)) {}
 
     const std::string& Path() const { return path_; }
+    // The one table the path named after its "#" (see SplitTablePath), if any.
+    const std::optional<std::string>& NamedTable() const { return table_; }
     // The file name ends with ".sqlitedb" (any letter case).
     bool SqlitedbName() const;
 
@@ -44,6 +47,7 @@ public:
 
 private:
     std::string path_;
+    std::optional<std::string> table_;
     std::unique_ptr<SqliteStore> sqlite_;
     bool sqliteTried_ = false;
     std::string openError_;

@@ -10,6 +10,19 @@
 
 namespace corvalis {
 
+namespace {
+
+// "png", "jpg" or "webp" for a tile in one of the formats stores name; "" for
+// any other.
+std::string ProbedFormatName(const std::vector<std::uint8_t>& tile) {
+    const TileFormat format = SniffTileFormat(tile.data(), tile.size());
+    if (format == TileFormat::Png || format == TileFormat::Jpeg || format == TileFormat::WebP)
+        return TileFormatName(format);
+    return {};
+}
+
+}  // namespace
+
 TileDatabase::TileDatabase() = default;
 
 TileDatabase::~TileDatabase() {
@@ -101,22 +114,25 @@ void TileDatabase::DeriveBoundsFromExtent() {
     const double n = TilesAcross(facts_.maxZoom);
     facts_.west = TileXToLon(e.minX, n);
     facts_.east = TileXToLon(static_cast<double>(e.maxX) + 1.0, n);
-    facts_.north = TileYToLat(e.minY, n);
-    facts_.south = TileYToLat(static_cast<double>(e.maxY) + 1.0, n);
+    facts_.north = TileYToLat(e.minY, n, facts_.ellipsoidal);
+    facts_.south = TileYToLat(static_cast<double>(e.maxY) + 1.0, n, facts_.ellipsoidal);
     facts_.hasBounds = facts_.west < facts_.east && facts_.south < facts_.north;
 }
 
 // The size of the first corner tile whose header tells one; 256 x 256 when
 // the first readable corner tile has no header that does, or announces a
-// picture larger than any tile the decoder draws.
+// picture larger than any tile the decoder draws. A layout without a stored
+// format name takes that tile's.
 void TileDatabase::ProbeTileSize() {
     facts_.tileWidth = 256;
     facts_.tileHeight = 256;
+    if (facts_.formatFromProbe) facts_.format.clear();
     for (std::int32_t z = facts_.minZoom; z <= facts_.maxZoom; ++z) {
         if (!zoomPresent(z)) continue;
         const ZoomExtent& e = facts_.Extent(z);
         std::int32_t w = 0, h = 0;
         if (!ProbeCornerTile(z, e.minX, e.minY, w, h)) continue;
+        if (facts_.formatFromProbe) facts_.format = ProbedFormatName(tileBuffer_);
         if (w > 0 && w <= kMaxTileSide && h > 0 && h <= kMaxTileSide) {
             facts_.tileWidth = w;
             facts_.tileHeight = h;

@@ -50,6 +50,15 @@ public:
     bool reversedZ() const { return facts_.reversedZ; }
     bool localGrid() const { return facts_.localGrid; }
     bool geoUnknown() const { return facts_.geoUnknown; }
+    // Latitudes of this store are those of ellipsoidal Mercator (EPSG:3395).
+    bool ellipsoidal() const { return facts_.ellipsoidal; }
+    // The tile size the store declares, 0 when none.
+    std::int32_t tileSizeHint() const { return facts_.tileSizeHint; }
+    // The store declares a tile size that the tiles do not have.
+    bool TileSizeHintDiffers() const {
+        return facts_.tileSizeHint != 0 && (facts_.tileSizeHint != facts_.tileWidth ||
+                                            facts_.tileSizeHint != facts_.tileHeight);
+    }
     const std::string& path() const { return path_; }
     const std::string& format() const { return facts_.format; }
     const std::string& name() const { return facts_.name; }

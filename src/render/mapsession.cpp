@@ -41,6 +41,8 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
     // Every tile read scans the whole table: tell the user why panning is slow.
     if (!store->hasTileIndex()) LogLine("slow store: no tile index");
     if (!store->notice().empty()) LogLine(store->notice() + ": " + path);
+    if (store->TileSizeHintDiffers())
+        LogLine(Format("tile size hint %d differs from the tiles", store->tileSizeHint()));
     return true;
 }
 

@@ -6,9 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "geopackagewriter.h"
 #include "inforeport.h"
 #include "logging.h"
 #include "pmtileswriter.h"
+#include "sqlitedbwriter.h"
 #include "storewriter.h"
 
 using ::testing::ElementsAre;
@@ -125,6 +127,57 @@ TEST(InfoReport, GeoUnknownStoreAndNoBounds) {
     EXPECT_EQ(lines[4], "  z2  x=3..3 y=0..0  lon 90.00000..180.00000  lat 66.51326..85.05113");
     EXPECT_EQ(lines[5], "  bounds 90.00000,66.51326,180.00000,85.05113")
         << "tiles outside the world are part of no extent, so bounds stay inside it";
+}
+
+// A partial GeoPackage: its grid's origin at tile (2, 1) of world zoom 2, its
+// levels 0 and 1 holding world zooms 2 and 3; no bounds in gpkg_contents.
+TEST(InfoReport, GeoPackageLevelsPlacedOnTheWorld) {
+    TempDir dir;
+    const std::string path = dir.file("part.gpkg");
+    {
+        testsupport::GeoPackageWriter w(path);
+        const double tile2 = testsupport::kHalfWorld / 2;
+        w.AddPyramid({"roads", "Roads", 3857, -testsupport::kHalfWorld + 2 * tile2,
+                      -testsupport::kHalfWorld, testsupport::kHalfWorld,
+                      testsupport::kHalfWorld - tile2});
+        w.AddWorldMatrix("roads", 0, 2);
+        w.AddWorldMatrix("roads", 1, 3);
+        w.AddMatrix("roads", 2, 8, 8, 256, 256, 1000.0, 1000.0);  // off the grid
+        w.Tile("roads", 0, 0, 0, testsupport::PngHeader(256, 256));
+        w.Tile("roads", 0, 1, 2, testsupport::PngHeader(256, 256));
+        w.Tile("roads", 1, 1, 0, testsupport::PngHeader(256, 256));
+        w.Tile("roads", 2, 0, 0, testsupport::PngHeader(256, 256));
+    }
+    for (const std::string& p : {path, path + "#roads"})
+        EXPECT_THAT(
+            Report(p),
+            ElementsAre("=== INFO begin ===", "file: " + p,
+                        "  kind=GeoPackage tiles  localGrid=0  geoUnknown=0  format=png",
+                        "  zoom=2-3  tile=256x256  scheme=XYZ",
+                        "  z2  x=2..3 y=1..3  lon 0.00000..180.00000  lat -85.05113..66.51326",
+                        "  z3  x=5..5 y=2..2  lon 45.00000..90.00000  lat 40.97990..66.51326",
+                        "  bounds 45.00000,40.97990,90.00000,66.51326", "=== INFO end ==="));
+}
+
+// Latitudes on the ellipsoid, in the level lines and the derived bounds.
+TEST(InfoReport, EllipsoidalSqlitedbStore) {
+    TempDir dir;
+    const std::string path = dir.file("yandex.sqlitedb");
+    {
+        StoreWriter w(path, Layout::Xyz, false);
+        testsupport::WriteInfoTable(w, {{"tilenumbering", "''"}, {"ellipsoid", "1"}});
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x) w.Tile(1, x, y, Blob(1, x, y));
+        w.Tile(2, 1, 1, Blob(2, 1, 1));
+    }
+    EXPECT_THAT(
+        Report(path),
+        ElementsAre("=== INFO begin ===", "file: " + path,
+                    "  kind=SQLite tiles (XYZ)  localGrid=0  geoUnknown=0  format=jpg",
+                    "  zoom=1-2  tile=256x256  scheme=XYZ",
+                    "  z1  x=0..1 y=0..1  lon -180.00000..180.00000  lat -85.08406..85.08406",
+                    "  z2  x=1..1 y=1..1  lon -90.00000..0.00000  lat 0.00000..66.65348",
+                    "  bounds -90.00000,0.00000,0.00000,66.65348", "=== INFO end ==="));
 }
 
 }  // namespace

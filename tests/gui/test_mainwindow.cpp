@@ -216,8 +216,10 @@ private slots:
         QTest::mouseClick(form.btnOpen, Qt::LeftButton);
         poll.stop();
         QCOMPARE(title, QString("Open offline tile store"));
-        QCOMPARE(filters.size(), 4);
-        QCOMPARE(filters.first(), QString("Tile stores (*.mbtiles *.sqlitedb *.db)"));
+        QCOMPARE(filters,
+                 QStringList({"Tile stores (*.mbtiles *.sqlitedb *.db *.gpkg *.pmtiles)",
+                              "MBTiles (*.mbtiles)", "SQLite (*.sqlitedb *.db)",
+                              "GeoPackage (*.gpkg)", "PMTiles (*.pmtiles)", "All files (*)"}));
         QVERIFY(form.StoreOpen());
         QCOMPARE(form.windowTitle(), QString("Corvalis  -  picked.mbtiles"));
     }

@@ -7,6 +7,7 @@
 
 #include "sqlitehandles.h"
 #include "storewriter.h"
+#include "geopackagewriter.h"
 
 namespace testsupport {
 
@@ -49,6 +50,37 @@ void WriteBigMbtiles(const std::string& path, std::int64_t rows,
     }
     exec("COMMIT;");
     exec("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);");
+}
+
+void WriteBigGeoPackage(const std::string& path, std::int64_t rows,
+                        const std::vector<std::vector<std::uint8_t>>& pool) {
+    GeoPackageWriter w(path);
+    w.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+    const std::string table = "tiles_gpkg";
+    w.AddPyramid({table, "Big"});
+    w.Exec("BEGIN;");
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(w.db(),
+                       "INSERT INTO tiles_gpkg (zoom_level, tile_column, tile_row, tile_data) "
+                       "VALUES (?1, ?2, ?3, ?4);",
+                       -1, &st, nullptr);
+    std::int64_t written = 0;
+    for (int z = 0; written < rows && z < 31; ++z) {
+        w.AddWorldMatrix(table, z, z);
+        const std::int64_t n = std::int64_t{1} << z;
+        for (std::int64_t x = 0; x < n && written < rows; ++x)
+            for (std::int64_t y = 0; y < n && written < rows; ++y, ++written) {
+                const auto& blob = pool[static_cast<std::size_t>(written) % pool.size()];
+                sqlite3_bind_int(st, 1, z);
+                sqlite3_bind_int64(st, 2, x);
+                sqlite3_bind_int64(st, 3, n - 1 - y);  // the MBTiles store's TMS row y
+                sqlite3_bind_blob(st, 4, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+                sqlite3_step(st);
+                sqlite3_reset(st);
+            }
+    }
+    sqlite3_finalize(st);
+    w.Exec("COMMIT;");
 }
 
 }  // namespace testsupport

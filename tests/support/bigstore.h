@@ -1,4 +1,4 @@
-// Large MBTiles stores for benchmarks: levels filled from 0 upward until the
+// Large stores for benchmarks (MBTiles, and GeoPackages of the same tiles): levels filled from 0 upward until the
 // row count is reached, with the usual unique (zoom, column, row) index.
 #pragma once
 
@@ -11,5 +11,11 @@ namespace testsupport {
 // Rows are written level by level in TMS numbering; blobs cycle through pool.
 void WriteBigMbtiles(const std::string& path, std::int64_t rows,
                      const std::vector<std::vector<std::uint8_t>>& pool);
+
+// The same tiles, with the same blobs, as a GeoPackage pyramid (table
+// "tiles_gpkg", EPSG:3857, zoom_level = world zoom, rows from the top) whose
+// table has the unique (zoom_level, tile_column, tile_row) constraint.
+void WriteBigGeoPackage(const std::string& path, std::int64_t rows,
+                        const std::vector<std::vector<std::uint8_t>>& pool);
 
 }  // namespace testsupport

@@ -7,6 +7,8 @@ namespace corvalis {
 namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
+// Virtual machine steps between two looks at the interrupt flag.
+constexpr int kInterruptCheckSteps = 1000;
 
 // The file's header announces WAL mode (file format read and write versions 2).
 bool IsWalModeFile(const std::string& path) {
@@ -104,6 +106,28 @@ void SqliteStore::NoteReadResult(int rc) {
         busyWaitOn_ = true;
         sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
     }
+}
+
+// sqlite3_interrupt is not used: it is lost when it falls just before the
+// statement starts (SQLite clears it then), so a read could outlast its cancel.
+// The progress handler runs on the reading thread and sees a flag that stays set.
+void SqliteStore::WatchInterrupt(const std::atomic<bool>* flag) {
+    interruptFlag_ = flag;
+    if (!db_) return;
+    auto check = [](void* self) -> int {
+        const auto* store = static_cast<const SqliteStore*>(self);
+        return store->inTileRead_ && store->interruptFlag_ != nullptr &&
+               store->interruptFlag_->load(std::memory_order_relaxed);
+    };
+    sqlite3_progress_handler(db_.get(), flag != nullptr ? kInterruptCheckSteps : 0,
+                             flag != nullptr ? +check : nullptr, this);
+}
+
+int SqliteStore::StepTileRead(sqlite3_stmt* statement) {
+    inTileRead_ = true;
+    const int rc = sqlite3_step(statement);
+    inTileRead_ = false;
+    return rc;
 }
 
 void SqliteStore::BeginReadBatch() {

@@ -4,6 +4,7 @@
 // transaction.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,12 @@ public:
     void BeginReadBatch();
     void EndReadBatch();
 
+    // Steps a tile read, which gives up with SQLITE_INTERRUPT once the
+    // watched flag is set. Other statements (the read batch's among them) are
+    // never cut short: an interrupted COMMIT would keep the snapshot open.
+    int StepTileRead(sqlite3_stmt* statement);
+    void WatchInterrupt(const std::atomic<bool>* flag);
+
 private:
     bool Connect(const std::string& name, int flags);
     int ProbeSchema() const;
@@ -45,6 +52,8 @@ private:
     SqliteConnection db_;
     std::optional<ReadTransaction> readBatch_;  // on db_, while a batch is open
     bool busyWaitOn_ = true;
+    const std::atomic<bool>* interruptFlag_ = nullptr;
+    bool inTileRead_ = false;  // on the reading thread, as the progress handler
 };
 
 }  // namespace corvalis

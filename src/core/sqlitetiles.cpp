@@ -65,7 +65,7 @@ bool SqliteTileReader::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
     sqlite3_bind_int(st, 1, zs);
     sqlite3_bind_int(st, 2, xs);
     sqlite3_bind_int(st, 3, ys);
-    const int rc = sqlite3_step(st);
+    const int rc = store_->StepTileRead(st);
     store_->NoteReadResult(rc);
     if (rc != SQLITE_ROW) return false;
     const void* p = sqlite3_column_blob(st, 0);

@@ -40,6 +40,7 @@ public:
                   std::vector<std::uint8_t>& bytes) override;
     void BeginReadBatch() override { store_->BeginReadBatch(); }
     void EndReadBatch() override { store_->EndReadBatch(); }
+    void WatchInterrupt(const std::atomic<bool>* flag) override { store_->WatchInterrupt(flag); }
 
 private:
     std::unique_ptr<SqliteStore> store_;

@@ -42,13 +42,16 @@ public:
 
     // Until Finish, only the workers write the cells they are given; the
     // caller may touch other cells of target but not resize or share it.
-    void Begin(QImage& target, CellStates& states) override;
+    using CellDrawer::Begin;
+    void Begin(QImage& target, CellStates& states, const PlaceholderPainter& placeholder) override;
     // A free slot's buffer (waiting for one); it is the caller's until Draw
     // or Release.
     std::vector<std::uint8_t>& Acquire() override;
     void Draw(std::size_t cell, const QRect& rect) override;
     void Release() override;
     void Finish() override;
+    // Drops the queued tiles that no worker has begun.
+    void Abandon() override;
 
 private:
     struct Slot {
@@ -65,6 +68,8 @@ private:
     void Run(Worker& worker);
     // Lets the workers finish what is queued, then joins them.
     void Stop();
+    // Waits until every slot is free again and ends the composition.
+    void WaitIdle(std::unique_lock<std::mutex>& lock);
     std::size_t RefillLevel() const { return std::max<std::size_t>(1, tileSlots.size() / 2); }
 
     std::mutex mutex;
@@ -77,6 +82,7 @@ private:
     std::size_t queueLength = 0;
     int acquired = -1;  // the slot the composing thread holds
     CellStates* results = nullptr;
+    PlaceholderPainter placeholder;  // for tiles that do not decode
     bool stop = false;
     std::vector<std::unique_ptr<Worker>> workers;
 };

@@ -26,7 +26,7 @@ void TFormMain::SetAsyncRendering(bool on) {
 
 void TFormMain::MapProgress() {
     const corvalis::RenderProgress progress = session.Update();
-    if (progress.redraw) imgMap->update();
+    if (progress.redraw) imgMap->UpdatePictureArea(progress.area);
     if (!progress.settled) return;
     PanelThumb->update();
     UpdateStatusBar();

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "threadpriority.h"
 #include "tilesource.h"
 
 namespace corvalis {
@@ -22,6 +23,7 @@ bool BackgroundComposition::Start(CompositionJob job, std::function<void()> ende
     tallies_ = {};
     try {
         thread_ = std::thread([this, ended = std::move(ended)] {
+            LowerThisThreadsPriority();
             const CompositionPlan plan{&job_.order, &cancel_};
             tallies_ = ComposeBlock(*job_.store, job_.grid, job_.target, job_.earlier, *job_.drawer,
                                     *job_.states, job_.placeholder, plan);

@@ -78,6 +78,7 @@ void MapRenderer::SetDecodeThreads(int count) {
     pool.reset();
     try {
         pool = std::make_unique<DecodePool>(count);
+        if (background) pool->LowerPriority();
     } catch (const std::exception&) {
         // No threads to be had (or no memory): decode on the composing thread.
         pool.reset();

@@ -23,11 +23,11 @@
 #include <QString>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "backgroundcomposition.h"
 #include "composition.h"
@@ -58,7 +58,8 @@ enum class RenderOutcome {
 
 // What Update brought.
 struct RenderProgress {
-    bool redraw = false;   // the view picture changed
+    bool redraw = false;  // the view picture changed, within area (view pixels)
+    QRect area;
     bool settled = false;  // a background composition ended (the last frame may have changed)
 };
 
@@ -89,11 +90,10 @@ public:
     // in. Turning the mode off or on drops a composition under way.
     void SetBackground(bool on, std::function<void()> notify = {});
     bool Background() const { return background; }
-    // Takes in the background composition's progress: presents the cells
-    // drawn in the view since the last present (at once when the view is
-    // complete, else at most every 16 ms) and settles a composition that has
-    // ended, then starts the one a request asked for meanwhile. Store,
-    // decoder and viewport are those given to Render.
+    // Takes in the background composition's progress: copies the cells drawn
+    // in the view since the last present into the view picture and settles a
+    // composition that has ended, then starts the one a request asked for
+    // meanwhile. Store, decoder and viewport are those given to Render.
     RenderProgress Update(TileDatabase& store, TileDecoder& decoder, const MapViewport& viewport);
     // Waits until no composition runs or is asked for, settling each.
     void WaitForComposition(TileDatabase& store, TileDecoder& decoder, const MapViewport& viewport);
@@ -158,7 +158,6 @@ private:
     // Takes in a composition that has ended: a complete one becomes the last frame.
     void TakeEnded();
     void Settle(TileDatabase& store, TileDecoder& decoder, const MapViewport& viewport);
-    bool ViewProgressed(const MapViewport& viewport) const;
     void Notify();
     // The composition under way when it shows at the viewport's zoom level.
     bool LiveAt(const MapViewport& viewport) const;
@@ -169,9 +168,14 @@ private:
     // The view from the stand-in, the last frame and the cells drawn so far.
     void PresentView(const MapViewport& viewport);
     void PresentLayers(const MapViewport& viewport, bool lastHere, bool live);
-    // Cells of the composition under way that the view shows: drawn and all.
-    int DrawnViewCells(const MapViewport& viewport, int& total) const;
-    void Presented(const MapViewport& viewport, int drawnViewCells);
+    // The view picture shows the viewport's current state.
+    bool PresentedAt(const MapViewport& viewport) const;
+    // Copies the cells drawn since they were last presented; the area changed.
+    QRect PresentNewCells(const MapViewport& viewport);
+    // Every cell of the composition under way that the view shows is drawn
+    // (shown: and presented).
+    bool ViewCellsDone(const MapViewport& viewport, bool shown) const;
+    void Presented(const MapViewport& viewport);
 
     FrameBuffer frameA;
     FrameBuffer frameB;
@@ -192,9 +196,9 @@ private:
     bool composingForced = false;
     PendingRequest pending;
     StandIn standIn;
-    MapPlacement presented;        // where the view picture shows the map
-    int presentedDrawnCells = -1;  // DrawnViewCells at the last present
-    std::chrono::steady_clock::time_point presentedAt;
+    MapPlacement presented;  // where the view picture shows the map
+    // Per cell of the composition under way: the view picture shows it drawn.
+    std::vector<std::uint8_t> cellsShown;
     // Declared last, so that it is cancelled and joined before the rest goes.
     BackgroundComposition composition;
 };

@@ -2,20 +2,15 @@
 // progress taken in by Update, superseded compositions cancelled.
 #include "logging.h"
 #include "maprenderer.h"
+#include "maprenderer_pool.h"
 
 namespace corvalis {
-
-namespace {
-
-// Cells that arrive in the view while others it shows are still missing are
-// presented at most this often.
-constexpr auto kProgressInterval = std::chrono::milliseconds(16);
-
-}  // namespace
 
 void MapRenderer::SetBackground(bool on, std::function<void()> notifier) {
     CancelComposition();
     background = on;
+    // The window's thread goes first: its input and paints meet busy cores.
+    if (on && pool) pool->LowerPriority();
     notify = on ? std::move(notifier) : std::function<void()>();
     cellStates.SetListener(on ? std::function<void()>([this] { Notify(); })
                               : std::function<void()>());
@@ -50,6 +45,20 @@ RenderOutcome MapRenderer::RenderInBackground(TileDatabase& store, TileDecoder& 
         presented = {};
     }
     RenderOutcome outcome = RenderOutcome::Composing;
+    const bool start =
+        !composition.Active() && (force || lastFrame == nullptr || !lastGrid.Covers(grid));
+    if (start) {
+        if (!StartComposition(store, decoder, viewport, grid, force)) {
+            // No thread to be had: composed here and now.
+            if (Compose(store, decoder, grid) && force) LogLine(GridLine());
+            outcome = RenderOutcome::Composed;
+        } else if (!composition.Active()) {
+            outcome = RenderOutcome::Composed;  // no frame to be had for the block
+        }
+        // The composer runs at a lower priority: the stand-in is drawn at once.
+        PresentView(viewport);
+        return outcome;
+    }
     if (composition.Active()) {
         if (composition.Grid().zoom != grid.zoom) composition.Cancel();
         // A pan inside the block is served as it is drawn; anything else waits for its end.
@@ -57,15 +66,9 @@ RenderOutcome MapRenderer::RenderInBackground(TileDatabase& store, TileDecoder& 
             pending.wanted = true;
             pending.force = pending.force || force;
         }
-    } else if (!force && lastFrame != nullptr && lastGrid.Covers(grid)) {
+    } else {
         standIn.Reset();  // the last frame shows all of the view
         outcome = RenderOutcome::Presented;
-    } else if (!StartComposition(store, decoder, viewport, grid, force)) {
-        // No thread to be had: composed here and now.
-        if (Compose(store, decoder, grid) && force) LogLine(GridLine());
-        outcome = RenderOutcome::Composed;
-    } else if (!composition.Active()) {
-        outcome = RenderOutcome::Composed;  // no frame to be had for the block
     }
     PresentView(viewport);
     return outcome;
@@ -93,7 +96,7 @@ bool MapRenderer::StartComposition(TileDatabase& store, TileDecoder& decoder,
     if (!composition.Start(std::move(job), [this] { Notify(); })) return false;
     composing = &target;
     composingForced = force;
-    presentedDrawnCells = -1;
+    cellsShown.assign(CellCount(grid), 0);
     return true;
 }
 
@@ -104,20 +107,16 @@ RenderProgress MapRenderer::Update(TileDatabase& store, TileDecoder& decoder,
     if (!composition.Active()) return progress;
     if (composition.Ended()) {
         Settle(store, decoder, viewport);
-        progress.redraw = progress.settled = true;
-    } else if (ViewProgressed(viewport)) {
+        progress.settled = true;
+        progress.area = view.rect();
+    } else if (LiveAt(viewport) && PresentedAt(viewport)) {
+        progress.area = PresentNewCells(viewport);
+    } else if (LiveAt(viewport)) {
         PresentView(viewport);
-        progress.redraw = true;
+        progress.area = view.rect();
     }
+    progress.redraw = !progress.area.isEmpty();
     return progress;
-}
-
-bool MapRenderer::ViewProgressed(const MapViewport& viewport) const {
-    if (!LiveAt(viewport)) return false;
-    int total = 0;
-    const int drawn = DrawnViewCells(viewport, total);
-    if (drawn == presentedDrawnCells) return false;
-    return drawn == total || std::chrono::steady_clock::now() - presentedAt >= kProgressInterval;
 }
 
 void MapRenderer::TakeEnded() {
@@ -165,9 +164,7 @@ void MapRenderer::CancelComposition() {
 
 bool MapRenderer::ViewComplete(const MapViewport& viewport) const {
     if (!composition.Active()) return true;
-    if (!LiveAt(viewport)) return false;
-    int total = 0;
-    return DrawnViewCells(viewport, total) == total && presentedDrawnCells == total;
+    return LiveAt(viewport) && PresentedAt(viewport) && ViewCellsDone(viewport, true);
 }
 
 }  // namespace corvalis

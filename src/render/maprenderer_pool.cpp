@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "threadpriority.h"
 #include "tiledecoder.h"
 
 namespace corvalis {
@@ -143,6 +144,10 @@ void DecodePool::Run(Worker& worker) {
         CellStates& states = *results;
         const PlaceholderPainter& painter = placeholder;
         lock.unlock();
+        if (!worker.lowered && lowerPriority.load(std::memory_order_relaxed)) {
+            LowerThisThreadsPriority();
+            worker.lowered = true;
+        }
         // Cells are disjoint: these pixels and this state are written by this thread only.
         const bool drawn = worker.decoder->DrawTile(
             &worker.frame, slot.rect.x(), slot.rect.y(), slot.rect.width(), slot.rect.height(),

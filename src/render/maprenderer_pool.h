@@ -11,6 +11,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,8 @@ public:
     DecodePool& operator=(const DecodePool&) = delete;
 
     int Workers() const { return static_cast<int>(workers.size()); }
+    // From the next tile on, the workers run at a background priority (for good).
+    void LowerPriority() { lowerPriority.store(true, std::memory_order_relaxed); }
 
     // Until Finish, only the workers write the cells they are given; the
     // caller may touch other cells of target but not resize or share it.
@@ -63,6 +66,7 @@ private:
         std::unique_ptr<TileDecoder> decoder;
         QImage frame;  // this worker's own picture over the target's pixels
         std::thread thread;
+        bool lowered = false;
     };
 
     void Run(Worker& worker);
@@ -84,6 +88,7 @@ private:
     CellStates* results = nullptr;
     PlaceholderPainter placeholder;  // for tiles that do not decode
     bool stop = false;
+    std::atomic<bool> lowerPriority{false};
     std::vector<std::unique_ptr<Worker>> workers;
 };
 

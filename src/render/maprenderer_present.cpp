@@ -83,26 +83,27 @@ void MapRenderer::PresentFrom(const QImage& frame, const TileGrid& grid,
     const int w = std::min(grid.pixelWidth - sx, viewWidth - tx);
     const int h = std::min(grid.pixelHeight - sy, viewHeight - ty);
     if (w > 0 && h > 0) CopyPixels(frame, sx, sy, w, h, view, tx, ty);
-    Presented(viewport, -1);
+    Presented(viewport);
 }
 
 void MapRenderer::PresentView(const MapViewport& viewport) {
     const bool live = LiveAt(viewport);
     const bool lastHere = lastFrame != nullptr && lastGrid.zoom == viewport.Zoom();
+    std::fill(cellsShown.begin(), cellsShown.end(), std::uint8_t{0});
     if (!live && lastHere && !standIn.Valid()) return PresentFrame(viewport);
-    int total = 0;
-    const int drawn = live ? DrawnViewCells(viewport, total) : -1;
     const QRect needed = ViewInContent(viewport).intersected(
         QRect(0, 0, viewport.ContentWidth(), viewport.ContentHeight()));
-    if (live && drawn == total && GridInContent(composition.Grid()).contains(needed)) {
+    const TileGrid& grid = composition.Grid();
+    if (live && ViewCellsDone(viewport, false) && GridInContent(grid).contains(needed)) {
         // Every cell the view shows is drawn: the frame being composed serves as a whole.
-        PresentFrom(composing->Image(), composition.Grid(), viewport);
-        presentedDrawnCells = drawn;
+        PresentFrom(composing->Image(), grid, viewport);
+        ForViewCells(grid, viewport,
+                     [this](std::size_t cell, const QRect&) { cellsShown[cell] = 1; });
         return;
     }
     if (!PrepareView(viewport)) return;
     PresentLayers(viewport, lastHere, live);
-    Presented(viewport, drawn);
+    Presented(viewport);
 }
 
 void MapRenderer::PresentLayers(const MapViewport& viewport, bool lastHere, bool live) {
@@ -123,24 +124,42 @@ void MapRenderer::PresentLayers(const MapViewport& viewport, bool lastHere, bool
     const TileGrid& grid = composition.Grid();
     const QImage& frame = composing->Image();
     ForViewCells(grid, viewport, [&](std::size_t cell, const QRect& rect) {
-        if (cellStates.Get(cell) != kCellPending) CopyToView(frame, grid, rect, viewport, view);
+        if (cellStates.Get(cell) == kCellPending) return;
+        CopyToView(frame, grid, rect, viewport, view);
+        cellsShown[cell] = 1;
     });
 }
 
-int MapRenderer::DrawnViewCells(const MapViewport& viewport, int& total) const {
-    int drawn = 0;
-    total = 0;
+bool MapRenderer::PresentedAt(const MapViewport& viewport) const {
+    return presented.Valid() && presented == ViewPlacement(viewport) &&
+           view.width() == viewport.ViewWidth() && view.height() == viewport.ViewHeight();
+}
+
+QRect MapRenderer::PresentNewCells(const MapViewport& viewport) {
+    const TileGrid& grid = composition.Grid();
+    const QImage& frame = composing->Image();
+    const QPoint frameInView =
+        QPoint(grid.originX, grid.originY) - ViewInContent(viewport).topLeft();
+    QRect area;
+    ForViewCells(grid, viewport, [&](std::size_t cell, const QRect& rect) {
+        if (cellsShown[cell] != 0 || cellStates.Get(cell) == kCellPending) return;
+        CopyToView(frame, grid, rect, viewport, view);
+        cellsShown[cell] = 1;
+        area |= rect.translated(frameInView).intersected(view.rect());
+    });
+    return area;
+}
+
+bool MapRenderer::ViewCellsDone(const MapViewport& viewport, bool shown) const {
+    bool done = true;
     ForViewCells(composition.Grid(), viewport, [&](std::size_t cell, const QRect&) {
-        ++total;
-        drawn += cellStates.Get(cell) != kCellPending ? 1 : 0;
+        done = done && cellStates.Get(cell) != kCellPending && (!shown || cellsShown[cell] != 0);
     });
-    return drawn;
+    return done;
 }
 
-void MapRenderer::Presented(const MapViewport& viewport, int drawnViewCells) {
+void MapRenderer::Presented(const MapViewport& viewport) {
     presented = ViewPlacement(viewport);
-    presentedDrawnCells = drawnViewCells;
-    presentedAt = std::chrono::steady_clock::now();
 }
 
 }  // namespace corvalis

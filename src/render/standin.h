@@ -21,6 +21,7 @@ struct MapPlacement {
     std::int64_t worldX = 0;
     std::int64_t worldY = 0;
     bool Valid() const { return zoom >= 0; }
+    bool operator==(const MapPlacement&) const = default;
 };
 
 // Where the view's pixel (0, 0) lies for the viewport's current state.

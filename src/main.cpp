@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
 
         TFormMain form(arguments, rawArguments);
         if (!form.TerminateRequested()) {
+            form.SetAsyncRendering(true);
             form.show();
             QApplication::exec();
         }

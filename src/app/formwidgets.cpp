@@ -26,6 +26,13 @@ void TImageBox::SetPicture(const QImage* image) {
     update();
 }
 
+void TImageBox::UpdatePictureArea(const QRect& pixels) {
+    const double ratio = picture != nullptr ? picture->devicePixelRatio() : 1.0;
+    update(QRectF(pixels.x() / ratio, pixels.y() / ratio, pixels.width() / ratio,
+                  pixels.height() / ratio)
+               .toAlignedRect());
+}
+
 void TImageBox::paintEvent(QPaintEvent*) {
     if (picture == nullptr || picture->isNull()) return;
     QPainter painter(this);

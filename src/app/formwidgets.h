@@ -24,6 +24,8 @@ public:
     // The picture is owned elsewhere and outlives the widget's use of it.
     void SetPicture(const QImage* image);
     const QImage* Picture() const { return picture; }
+    // Repaints the part of the widget that shows pixels (picture pixels) of the picture.
+    void UpdatePictureArea(const QRect& pixels);
 
     MouseHandler OnMouseDown;
     MouseHandler OnMouseMove;

@@ -113,6 +113,8 @@ void TFormMain::FormShow() {
 
 void TFormMain::FormDestroy() {
     setAcceptDrops(false);
+    session.CancelComposition();
+    session.SetAsync(false);
     // The widgets outlive this object's members by a moment: cut their links first.
     imgMap->SetPicture(nullptr);
     imgMap->OnMouseDown = imgMap->OnMouseMove = imgMap->OnMouseUp = nullptr;

@@ -36,6 +36,10 @@ public:
     corvalis::MapSession& Session() { return session; }
     const corvalis::MapSession& Session() const { return session; }
 
+    // Compositions in the background (the program turns this on; off, every
+    // render composes before it returns, as the self-check and tests expect).
+    void SetAsyncRendering(bool on);
+
     // Opening and drawing (also used by the self-check). Unless chooseTable
     // is false, a GeoPackage with several tile tables asks which one to open.
     void OpenStore(const std::string& path, bool chooseTable = true);
@@ -108,6 +112,8 @@ private:
     int ToViewPixel(double logical) const;
     void MapAreaSize(int& width, int& height) const;
     void PlaceOverviewPanel();
+    // Takes in what a background composition drew, on the window's thread.
+    void MapProgress();
 
     QStringList arguments;
     std::vector<std::string> rawArguments;  // the same, as bytes

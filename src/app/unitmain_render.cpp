@@ -18,6 +18,22 @@ void TFormMain::RenderMap(bool force) {
     UpdateStatusBar();
 }
 
+void TFormMain::SetAsyncRendering(bool on) {
+    // Called on the composing threads: only a queued call reaches the window.
+    session.SetAsync(on, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { MapProgress(); }, Qt::QueuedConnection);
+    });
+}
+
+void TFormMain::MapProgress() {
+    const corvalis::RenderProgress progress = session.Update();
+    if (progress.redraw) imgMap->UpdatePictureArea(progress.area);
+    if (!progress.settled) return;
+    PanelThumb->update();
+    UpdateStatusBar();
+}
+
 void TFormMain::SyncViewSize() {
     session.SetDevicePixelRatio(MapPixelRatio());
     int width = 1, height = 1;

@@ -19,9 +19,9 @@ bool IsWalModeFile(const std::string& path) {
     return in.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
 }
 
-// Statements are checked against their deadline every this many virtual
-// machine steps (well under a millisecond).
-constexpr int kProgressSteps = 4096;
+// Statements are checked against their deadline and a tile read against its
+// cancel flag every this many virtual machine steps (well under a millisecond).
+constexpr int kProgressSteps = 1000;
 
 void LimitSqliteHeap() {
     static std::once_flag once;
@@ -148,6 +148,9 @@ int SqliteStore::ProbeSchema() const {
 
 int SqliteStore::OnProgress(void* self) {
     auto* store = static_cast<SqliteStore*>(self);
+    if (store->inTileRead_ && store->interruptFlag_ != nullptr &&
+        store->interruptFlag_->load(std::memory_order_relaxed))
+        return 1;  // cancelled: not out of time
     if (!store->deadline_ || std::chrono::steady_clock::now() < *store->deadline_) return 0;
     store->outOfTime_ = true;
     return 1;  // interrupts the statement
@@ -171,6 +174,20 @@ void SqliteStore::NoteReadResult(int rc) {
         busyWaitOn_ = true;
         sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
     }
+}
+
+// sqlite3_interrupt is not used: it is lost when it falls just before the
+// statement starts (SQLite clears it then), so a read could outlast its cancel.
+// The progress handler runs on the reading thread and sees a flag that stays set.
+void SqliteStore::WatchInterrupt(const std::atomic<bool>* flag) {
+    interruptFlag_ = flag;
+}
+
+int SqliteStore::StepTileRead(sqlite3_stmt* statement) {
+    inTileRead_ = true;
+    const int rc = sqlite3_step(statement);
+    inTileRead_ = false;
+    return rc;
 }
 
 void SqliteStore::BeginReadBatch() {

@@ -4,6 +4,7 @@
 // transaction.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -70,6 +71,12 @@ public:
     void BeginReadBatch();
     void EndReadBatch();
 
+    // Steps a tile read, which gives up with SQLITE_INTERRUPT once the
+    // watched flag is set (or its budget is spent). Other statements (the read batch's among them) are
+    // never cut short: an interrupted COMMIT would keep the snapshot open.
+    int StepTileRead(sqlite3_stmt* statement);
+    void WatchInterrupt(const std::atomic<bool>* flag);
+
 private:
     bool Connect(const std::string& name, int flags);
     int ProbeSchema() const;
@@ -79,8 +86,10 @@ private:
     std::optional<ReadTransaction> readBatch_;  // on db_, while a batch is open
     bool busyWaitOn_ = true;
     std::optional<std::chrono::steady_clock::time_point> deadline_;
-    bool outOfTime_ = false;
-    bool walNotRead_ = false;  // the last statement was stopped by the deadline
+    bool outOfTime_ = false;  // the last statement was stopped by the deadline
+    bool walNotRead_ = false;
+    const std::atomic<bool>* interruptFlag_ = nullptr;
+    bool inTileRead_ = false;  // on the reading thread, as the progress handler
 };
 
 }  // namespace corvalis

@@ -125,7 +125,7 @@ bool SqliteTileReader::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
     sqlite3_bind_int(st, 2, xs);
     sqlite3_bind_int(st, 3, ys);
     store_->SetBudget(kTileReadBudget);
-    const int rc = sqlite3_step(st);
+    const int rc = store_->StepTileRead(st);
     store_->NoteReadResult(rc);
     if (rc != SQLITE_ROW) return false;
     // No picture is that large: its bytes are not copied.

@@ -43,6 +43,7 @@ public:
                       std::vector<std::uint8_t>& bytes, std::size_t& totalBytes) override;
     void BeginReadBatch() override { store_->BeginReadBatch(); }
     void EndReadBatch() override { store_->EndReadBatch(); }
+    void WatchInterrupt(const std::atomic<bool>* flag) override { store_->WatchInterrupt(flag); }
 
 private:
     bool GroupedExtents(const ExtentRowVisitor& visit, std::string& errorText);

@@ -2,6 +2,7 @@
 // for it: the object that reads the tiles of that one open store.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +44,10 @@ public:
     // While a batch is open, tile reads may share work (one read transaction).
     virtual void BeginReadBatch() {}
     virtual void EndReadBatch() {}
+
+    // Once *flag is set (by any thread), a ReadTile under way should give up
+    // soon and fail; the flag outlives the reader.
+    virtual void WatchInterrupt(const std::atomic<bool>* /*flag*/) {}
 };
 
 class StoreLayout {

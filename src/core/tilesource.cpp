@@ -43,9 +43,11 @@ bool TileDatabase::Open(const std::string& path, std::string& errorText) {
     // A FIFO or a device would block the open or feed it endless bytes.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail("not a regular file.");
+    ResumeReads();
     std::string stepError;
     reader_ = OpenStoreReader(path, facts_, stepError);
     if (!reader_) return fail(stepError);
+    reader_->WatchInterrupt(&interrupted_);
     if (!SettleZoomRange(stepError)) return fail(stepError);
     if (!reader_->PrepareReads(stepError)) return fail(stepError);
     ProbeTileSize();
@@ -182,7 +184,9 @@ bool TileDatabase::GetBounds(double& west, double& south, double& east, double& 
 
 bool TileDatabase::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                             std::vector<std::uint8_t>& bytes) {
-    return reader_ && reader_->ReadTile(z, x, y, bytes) && !bytes.empty();
+    if (!reader_ || interrupted_.load(std::memory_order_acquire)) return false;
+    if (readHook_) readHook_(z, x, y);
+    return reader_->ReadTile(z, x, y, bytes) && !bytes.empty();
 }
 
 bool TileDatabase::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,

@@ -6,7 +6,9 @@
 // edge, whatever the file stores (TMS rows, reversed zoom, local grids).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +44,17 @@ public:
     // The same into the caller's buffer, which on true holds the tile's bytes
     // (at least one); on false its content is unspecified.
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y, std::vector<std::uint8_t>& bytes);
+
+    // Tile reads fail from now until ResumeReads: a read running on another
+    // thread is cut short, the next ones fail at once. Unlike every other
+    // member, these two may be called while another thread reads tiles.
+    void InterruptReads() { interrupted_.store(true, std::memory_order_release); }
+    void ResumeReads() { interrupted_.store(false, std::memory_order_release); }
+
+    // Called on the reading thread before each tile read (for tests that need
+    // a store whose reads are slow or gated). Set while no read runs.
+    using ReadHook = std::function<void(std::int32_t z, std::int32_t x, std::int32_t y)>;
+    void SetReadHook(ReadHook hook) { readHook_ = std::move(hook); }
 
     // Read-only view of the store's state.
     bool isOpen() const { return reader_ != nullptr; }
@@ -100,8 +113,10 @@ private:
     bool ProbeCornerTile(std::int32_t z, std::int32_t x, std::int32_t y, std::int32_t& w,
                          std::int32_t& h);
 
+    std::atomic<bool> interrupted_{false};  // watched by the reader, so declared first
     std::unique_ptr<StoreReader> reader_;
     int readBatchDepth_ = 0;
+    ReadHook readHook_;
     std::string path_;
     StoreFacts facts_;
     std::vector<std::uint8_t> tileBuffer_;

@@ -1,5 +1,6 @@
 #include "composition.h"
 
+#include <algorithm>
 #include <new>
 
 #include "maprenderer_frame.h"
@@ -10,13 +11,15 @@ namespace corvalis {
 
 namespace {
 
-// Waits for the drawer when leaving a composition by any road.
-class DrawerFinish {
+// Ends the drawer's part of a composition when leaving it by any road: waits
+// for every tile, or drops the ones not begun when the composition is given up.
+class DrawerEnd {
 public:
-    explicit DrawerFinish(CellDrawer& drawer) : drawer_(drawer) {}
-    ~DrawerFinish() { drawer_.Finish(); }
-    DrawerFinish(const DrawerFinish&) = delete;
-    DrawerFinish& operator=(const DrawerFinish&) = delete;
+    explicit DrawerEnd(CellDrawer& drawer) : drawer_(drawer) {}
+    ~DrawerEnd() { abandon ? drawer_.Abandon() : drawer_.Finish(); }
+    DrawerEnd(const DrawerEnd&) = delete;
+    DrawerEnd& operator=(const DrawerEnd&) = delete;
+    bool abandon = true;
 
 private:
     CellDrawer& drawer_;
@@ -28,6 +31,17 @@ QRect CellRect(const TileGrid& grid, int x, int y) {
     return {cx, cy, grid.tileWidth, grid.tileHeight};
 }
 
+// The tile address of a cell number (row-major).
+void CellAddress(const TileGrid& grid, std::size_t cell, int& x, int& y) {
+    const auto columns = static_cast<std::size_t>(grid.maxX - grid.minX + 1);
+    x = grid.minX + static_cast<int>(cell % columns);
+    y = grid.minY + static_cast<int>(cell / columns);
+}
+
+int FloorDiv(int a, int b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
 bool CopyFromEarlier(const EarlierFrame& earlier, const QRect& cell, int x, int y, QImage& target) {
     int ox = 0, oy = 0;
     if (earlier.frame == nullptr || !earlier.grid.CellOffset(x, y, ox, oy)) return false;
@@ -35,27 +49,54 @@ bool CopyFromEarlier(const EarlierFrame& earlier, const QRect& cell, int x, int 
     return true;
 }
 
-// Reads and hands to the drawer every cell the earlier frame does not hold.
-void ReadCells(TileDatabase& store, const TileGrid& grid, QImage& target,
-               const EarlierFrame& earlier, CellDrawer& drawer, CellStates& states) {
-    const TileDatabase::ReadBatch reads(store);
-    std::size_t cell = 0;
-    for (int y = grid.minY; y <= grid.maxY; ++y) {
-        for (int x = grid.minX; x <= grid.maxX; ++x, ++cell) {
-            const QRect rect = CellRect(grid, x, y);
-            if (CopyFromEarlier(earlier, rect, x, y, target)) {
-                states.Set(cell, kCellReused);
-                continue;
-            }
-            std::vector<std::uint8_t>& bytes = drawer.Acquire();
-            if (store.ReadTile(grid.zoom, x, y, bytes)) {
-                drawer.Draw(cell, rect);
-            } else {
-                drawer.Release();
-                states.Set(cell, kCellMissing);
-            }
+struct CellComposer {
+    TileDatabase& store;
+    const TileGrid& grid;
+    QImage& target;
+    const EarlierFrame& earlier;
+    CellDrawer& drawer;
+    CellStates& states;
+    const PlaceholderPainter& placeholder;
+
+    // Copies the cell from the earlier frame, or reads it and hands it to the drawer.
+    void Compose(std::size_t cell) {
+        int x = 0, y = 0;
+        CellAddress(grid, cell, x, y);
+        const QRect rect = CellRect(grid, x, y);
+        if (CopyFromEarlier(earlier, rect, x, y, target)) {
+            states.Set(cell, kCellReused);
+            return;
         }
+        std::vector<std::uint8_t>& bytes = drawer.Acquire();
+        if (store.ReadTile(grid.zoom, x, y, bytes)) {
+            drawer.Draw(cell, rect);
+            return;
+        }
+        drawer.Release();
+        if (placeholder) placeholder(target, rect);
+        states.Set(cell, kCellMissing);
     }
+};
+
+bool Cancelled(const CompositionPlan& plan) {
+    return plan.cancel != nullptr && plan.cancel->load(std::memory_order_acquire);
+}
+
+// Reads and hands to the drawer every cell the earlier frame does not hold, in
+// the plan's order; false when the plan's cancel flag stopped it.
+bool ReadCells(CellComposer& composer, const CompositionPlan& plan) {
+    const TileDatabase::ReadBatch reads(composer.store);
+    const std::size_t cells = composer.states.Count();
+    for (std::size_t i = 0; i < cells; ++i) {
+        if (Cancelled(plan)) return false;
+        composer.Compose(plan.order != nullptr ? (*plan.order)[i] : i);
+    }
+    return true;
+}
+
+// The distance in cells from a cell to a range of cells along one axis.
+int CellDistance(int cell, int first, int last) {
+    return cell < first ? first - cell : cell > last ? cell - last : 0;
 }
 
 }  // namespace
@@ -75,44 +116,81 @@ bool CellStates::Reset(std::size_t count) {
     return true;
 }
 
-void InlineDrawer::Begin(QImage& target, CellStates& states) {
+void InlineDrawer::Begin(QImage& target, CellStates& states,
+                         const PlaceholderPainter& placeholder) {
     target_ = &target;
     states_ = &states;
+    placeholder_ = placeholder;
 }
 
 void InlineDrawer::Draw(std::size_t cell, const QRect& rect) {
     const bool drawn = decoder_ != nullptr &&
                        decoder_->DrawTile(target_, rect.x(), rect.y(), rect.width(), rect.height(),
                                           bytes_.data(), static_cast<std::int64_t>(bytes_.size()));
+    if (!drawn && placeholder_) placeholder_(*target_, rect);
     states_->Set(cell, drawn ? kCellLoaded : kCellMissing);
+}
+
+std::size_t CellCount(const TileGrid& grid) {
+    if (grid.IsEmpty()) return 0;
+    return static_cast<std::size_t>(grid.maxX - grid.minX + 1) *
+           static_cast<std::size_t>(grid.maxY - grid.minY + 1);
+}
+
+std::vector<std::uint32_t> VisibleFirstOrder(const TileGrid& grid, const QRect& rect) {
+    const std::size_t cells = CellCount(grid);
+    std::vector<std::uint32_t> order(cells);
+    if (cells == 0) return order;
+    const int columns = grid.maxX - grid.minX + 1;
+    // The range of columns and rows that rect touches (may be empty or outside).
+    const int firstX = FloorDiv(rect.left(), grid.tileWidth);
+    const int lastX = FloorDiv(rect.left() + rect.width() - 1, grid.tileWidth);
+    const int firstY = FloorDiv(rect.top(), grid.tileHeight);
+    const int lastY = FloorDiv(rect.top() + rect.height() - 1, grid.tileHeight);
+    std::vector<int> distance(cells);
+    for (std::size_t i = 0; i < cells; ++i) {
+        order[i] = static_cast<std::uint32_t>(i);
+        const int column = static_cast<int>(i % static_cast<std::size_t>(columns));
+        const int row = static_cast<int>(i / static_cast<std::size_t>(columns));
+        distance[i] =
+            std::max(CellDistance(column, firstX, lastX), CellDistance(row, firstY, lastY));
+    }
+    std::stable_sort(order.begin(), order.end(), [&distance](std::uint32_t a, std::uint32_t b) {
+        return distance[a] < distance[b];
+    });
+    return order;
 }
 
 CompositionTallies ComposeBlock(TileDatabase& store, const TileGrid& grid, QImage& target,
                                 const EarlierFrame& earlier, CellDrawer& drawer, CellStates& states,
-                                const PlaceholderPainter& placeholder) {
+                                const PlaceholderPainter& placeholder,
+                                const CompositionPlan& plan) {
     CompositionTallies tallies;
-    const auto cells = static_cast<std::size_t>(grid.maxX - grid.minX + 1) *
-                       static_cast<std::size_t>(grid.maxY - grid.minY + 1);
-    if (grid.IsEmpty() || !states.Reset(cells)) return tallies;
+    const std::size_t cells = CellCount(grid);
+    if (cells == 0 || states.Count() != cells) return tallies;
+    if (plan.order != nullptr && plan.order->size() != cells) return tallies;
     const EarlierFrame lender =
         earlier.frame != nullptr && earlier.grid.zoom == grid.zoom ? earlier : EarlierFrame{};
+    CellComposer composer{store, grid, target, lender, drawer, states, placeholder};
     {
-        drawer.Begin(target, states);
-        const DrawerFinish finish(drawer);
-        ReadCells(store, grid, target, lender, drawer, states);
+        drawer.Begin(target, states, placeholder);
+        DrawerEnd end(drawer);
+        if (!ReadCells(composer, plan)) return tallies;
+        end.abandon = false;
     }
-    // Every drawing is done: tally in cell order and draw the placeholders.
-    std::size_t cell = 0;
-    for (int y = grid.minY; y <= grid.maxY; ++y) {
-        for (int x = grid.minX; x <= grid.maxX; ++x, ++cell) {
-            switch (states.Get(cell)) {
-                case kCellReused: ++tallies.reused; break;
-                case kCellLoaded: ++tallies.loaded; break;
-                default:
-                    states.Set(cell, kCellMissing);
-                    if (placeholder) placeholder(target, CellRect(grid, x, y));
-                    ++tallies.missing;
-                    break;
+    // Every drawing is done: tally (a cell left pending is missing).
+    for (std::size_t cell = 0; cell < cells; ++cell) {
+        switch (states.Get(cell)) {
+            case kCellReused: ++tallies.reused; break;
+            case kCellLoaded: ++tallies.loaded; break;
+            case kCellMissing: ++tallies.missing; break;
+            default: {
+                int x = 0, y = 0;
+                CellAddress(grid, cell, x, y);
+                if (placeholder) placeholder(target, CellRect(grid, x, y));
+                states.Set(cell, kCellMissing);
+                ++tallies.missing;
+                break;
             }
         }
     }

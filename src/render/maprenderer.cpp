@@ -48,6 +48,7 @@ RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
                                   const MapViewport& viewport, bool force) {
     const TileGrid grid = BuildTileGrid(viewport, PrefetchFactor);
     if (grid.IsEmpty()) return RenderOutcome::EmptyGrid;
+    if (background) return RenderInBackground(store, decoder, viewport, grid, force);
     RenderOutcome outcome = RenderOutcome::Presented;
     if (force || lastFrame == nullptr || !lastGrid.Covers(grid)) {
         // Without a frame nothing was composed, so there is no grid to report.
@@ -66,9 +67,12 @@ MapRenderer::MapRenderer() {
     SetDecodeThreads(DefaultDecodeThreads());
 }
 
-MapRenderer::~MapRenderer() = default;
+MapRenderer::~MapRenderer() {
+    CancelComposition();
+}
 
 void MapRenderer::SetDecodeThreads(int count) {
+    CancelComposition();
     if (count <= 1) {
         pool.reset();
         return;
@@ -78,6 +82,7 @@ void MapRenderer::SetDecodeThreads(int count) {
     pool.reset();
     try {
         pool = std::make_unique<DecodePool>(count);
+        if (background) pool->LowerPriority();
     } catch (const std::exception&) {
         // No threads to be had (or no memory): decode on the composing thread.
         pool.reset();
@@ -95,54 +100,39 @@ CellDrawer& MapRenderer::Drawer(TileDecoder& decoder) {
 }
 
 bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileGrid& grid) {
-    FrameBuffer& target = lastFrame == &frameA ? frameB : frameA;
+    FrameBuffer& target = NextTarget();
     const EarlierFrame earlier{LastFrame(), lastGrid};
     tallies = {};
-    if (!target.Resize(grid.pixelWidth, grid.pixelHeight)) {
-        // Out of memory for the block: nothing can be shown of it.
-        lastFrame = nullptr;
-        lastGrid.Reset();
-        return false;
-    }
-    tallies =
-        ComposeBlock(store, grid, target.Image(), earlier, Drawer(decoder), cellStates,
-                     [this](QImage& image, const QRect& cell) {
-                         DrawMissingTile(image, cell.x(), cell.y(), cell.width(), cell.height());
-                     });
+    if (!PrepareTarget(target, grid)) return false;
+    tallies = ComposeBlock(store, grid, target.Image(), earlier, Drawer(decoder), cellStates,
+                           Placeholder());
     lastFrame = &target;
     lastGrid = grid;
     return true;
 }
 
-void MapRenderer::ResetFrames() {
+bool MapRenderer::PrepareTarget(FrameBuffer& target, const TileGrid& grid) {
+    if (target.Resize(grid.pixelWidth, grid.pixelHeight) && cellStates.Reset(CellCount(grid)))
+        return true;
+    // Out of memory for the block: nothing can be shown of it.
     lastFrame = nullptr;
     lastGrid.Reset();
+    tallies = {};
+    return false;
 }
 
-void MapRenderer::PresentFrame(const MapViewport& viewport) {
-    const int viewWidth = viewport.ViewWidth();
-    const int viewHeight = viewport.ViewHeight();
-    if (lastFrame == nullptr || lastGrid.IsEmpty() || viewWidth < 1 || viewHeight < 1) return;
-    if (view.width() != viewWidth || view.height() != viewHeight ||
-        view.format() != QImage::Format_RGB888)
-        view = QImage(viewWidth, viewHeight, QImage::Format_RGB888);
-    if (view.isNull()) return;
-    view.setDevicePixelRatio(devicePixelRatio);
+PlaceholderPainter MapRenderer::Placeholder() const {
+    return [this](QImage& image, const QRect& cell) {
+        DrawMissingTile(image, cell.x(), cell.y(), cell.width(), cell.height());
+    };
+}
 
-    const QImage& frame = lastFrame->Image();
-    const int dx = lastGrid.originX - (viewport.ScrollX() - viewport.LetterboxOffsetX());
-    const int dy = lastGrid.originY - (viewport.ScrollY() - viewport.LetterboxOffsetY());
-    const bool coversView = dx <= 0 && dy <= 0 && dx + lastGrid.pixelWidth >= viewWidth &&
-                            dy + lastGrid.pixelHeight >= viewHeight;
-    if (!coversView) FillPixels(view, 0, 0, viewWidth, viewHeight, qRgb(0, 0, 0));
-    const int sx = std::max(0, -dx);
-    const int sy = std::max(0, -dy);
-    const int tx = std::max(0, dx);
-    const int ty = std::max(0, dy);
-    const int w = std::min(lastGrid.pixelWidth - sx, viewWidth - tx);
-    const int h = std::min(lastGrid.pixelHeight - sy, viewHeight - ty);
-    if (w <= 0 || h <= 0) return;
-    CopyPixels(frame, sx, sy, w, h, view, tx, ty);
+void MapRenderer::ResetFrames() {
+    CancelComposition();
+    lastFrame = nullptr;
+    lastGrid.Reset();
+    standIn.Reset();
+    presented = {};
 }
 
 void MapRenderer::DrawMissingTile(QImage& target, int x, int y, int width, int height) const {
@@ -159,6 +149,8 @@ void MapRenderer::DrawMissingTile(QImage& target, int x, int y, int width, int h
 }
 
 void MapRenderer::ClearView() {
+    presented = {};
+    standIn.Reset();
     view = QImage(1, 1, QImage::Format_RGB888);
     view.fill(Qt::black);
     view.setDevicePixelRatio(devicePixelRatio);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "threadpriority.h"
 #include "tiledecoder.h"
 
 namespace corvalis {
@@ -61,9 +62,10 @@ void DecodePool::Stop() {
         if (worker->thread.joinable()) worker->thread.join();
 }
 
-void DecodePool::Begin(QImage& target, CellStates& states) {
+void DecodePool::Begin(QImage& target, CellStates& states, const PlaceholderPainter& painter) {
     std::lock_guard lock(mutex);
     results = &states;
+    placeholder = painter;
     // Each worker draws through a picture of its own over the same pixels, so
     // that no picture object is shared between threads.
     uchar* bits = target.bits();
@@ -110,8 +112,23 @@ void DecodePool::Release() {
 void DecodePool::Finish() {
     Release();
     std::unique_lock lock(mutex);
+    WaitIdle(lock);
+}
+
+void DecodePool::Abandon() {
+    Release();
+    std::unique_lock lock(mutex);
+    for (; queueLength > 0; --queueLength) {
+        freeSlots.push_back(queue[queueHead]);
+        queueHead = (queueHead + 1) % queue.size();
+    }
+    WaitIdle(lock);
+}
+
+void DecodePool::WaitIdle(std::unique_lock<std::mutex>& lock) {
     slotFreed.wait(lock, [this] { return freeSlots.size() == tileSlots.size(); });
     results = nullptr;
+    placeholder = nullptr;
     for (auto& worker : workers) worker->frame = QImage();
 }
 
@@ -125,11 +142,17 @@ void DecodePool::Run(Worker& worker) {
         --queueLength;
         Slot& slot = tileSlots[static_cast<std::size_t>(number)];
         CellStates& states = *results;
+        const PlaceholderPainter& painter = placeholder;
         lock.unlock();
+        if (!worker.lowered && lowerPriority.load(std::memory_order_relaxed)) {
+            LowerThisThreadsPriority();
+            worker.lowered = true;
+        }
         // Cells are disjoint: these pixels and this state are written by this thread only.
         const bool drawn = worker.decoder->DrawTile(
             &worker.frame, slot.rect.x(), slot.rect.y(), slot.rect.width(), slot.rect.height(),
             slot.bytes.data(), static_cast<std::int64_t>(slot.bytes.size()));
+        if (!drawn && painter) painter(worker.frame, slot.rect);
         states.Set(slot.cell, drawn ? kCellLoaded : kCellMissing);
         if (slot.bytes.capacity() > kSlotKeepBytes) std::vector<std::uint8_t>().swap(slot.bytes);
         lock.lock();

@@ -11,6 +11,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -39,16 +40,21 @@ public:
     DecodePool& operator=(const DecodePool&) = delete;
 
     int Workers() const { return static_cast<int>(workers.size()); }
+    // From the next tile on, the workers run at a background priority (for good).
+    void LowerPriority() { lowerPriority.store(true, std::memory_order_relaxed); }
 
     // Until Finish, only the workers write the cells they are given; the
     // caller may touch other cells of target but not resize or share it.
-    void Begin(QImage& target, CellStates& states) override;
+    using CellDrawer::Begin;
+    void Begin(QImage& target, CellStates& states, const PlaceholderPainter& placeholder) override;
     // A free slot's buffer (waiting for one); it is the caller's until Draw
     // or Release.
     std::vector<std::uint8_t>& Acquire() override;
     void Draw(std::size_t cell, const QRect& rect) override;
     void Release() override;
     void Finish() override;
+    // Drops the queued tiles that no worker has begun.
+    void Abandon() override;
 
 private:
     struct Slot {
@@ -60,11 +66,14 @@ private:
         std::unique_ptr<TileDecoder> decoder;
         QImage frame;  // this worker's own picture over the target's pixels
         std::thread thread;
+        bool lowered = false;
     };
 
     void Run(Worker& worker);
     // Lets the workers finish what is queued, then joins them.
     void Stop();
+    // Waits until every slot is free again and ends the composition.
+    void WaitIdle(std::unique_lock<std::mutex>& lock);
     std::size_t RefillLevel() const { return std::max<std::size_t>(1, tileSlots.size() / 2); }
 
     std::mutex mutex;
@@ -77,7 +86,9 @@ private:
     std::size_t queueLength = 0;
     int acquired = -1;  // the slot the composing thread holds
     CellStates* results = nullptr;
+    PlaceholderPainter placeholder;  // for tiles that do not decode
     bool stop = false;
+    std::atomic<bool> lowerPriority{false};
     std::vector<std::unique_ptr<Worker>> workers;
 };
 

@@ -14,12 +14,16 @@ MapSession::MapSession() : decoder(std::make_unique<TileDecoder>()) {
 }
 
 MapSession::~MapSession() {
+    renderer.CancelComposition();
     viewport.AttachStore(nullptr);
 }
 
 bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
                       std::string& errorText) {
     if (!store) store = std::make_unique<TileDatabase>();
+    // Nothing may read the store while it is opened again.
+    renderer.CancelComposition();
+    store->SetReadHook(readHook);
     // The store is closed once Open fails; events handled meanwhile must not
     // take the old store for a shown one.
     storeOpen = false;
@@ -34,6 +38,8 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
     wheelRemainder = 0;
     frameMissing = false;
     overview.Build(*store, renderer.Drawer(*decoder));
+    // The overview's picture stands in for the first composition.
+    if (Async() && overview.Ready()) renderer.SetStandIn(overview.Picture(), overview.Placement());
     storeOpen = true;
     LogLine(Format("opened %s  kind=%s  zoom=%d-%d  tile=%dx%d  format=%s", path.c_str(),
                    store->KindName().c_str(), store->minZoom(), store->maxZoom(),
@@ -48,6 +54,7 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
 
 void MapSession::Close() {
     storeOpen = false;
+    renderer.CancelComposition();
     frameMissing = false;
     renderer.ResetFrames();
     overview.Reset();
@@ -71,6 +78,20 @@ RenderOutcome MapSession::Render(bool force) {
     const RenderOutcome outcome = renderer.Render(*store, *decoder, viewport, force);
     if (outcome != RenderOutcome::EmptyGrid) frameMissing = outcome == RenderOutcome::NoFrame;
     return outcome;
+}
+
+void MapSession::SetAsync(bool on, std::function<void()> progress) {
+    WaitForComposition();
+    renderer.SetBackground(on, std::move(progress));
+}
+
+RenderProgress MapSession::Update() {
+    if (!store) return {};
+    return renderer.Update(*store, *decoder, viewport);
+}
+
+void MapSession::WaitForComposition() {
+    if (store) renderer.WaitForComposition(*store, *decoder, viewport);
 }
 
 void MapSession::PaintOverview(QPainter& painter, int width, int height) {

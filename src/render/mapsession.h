@@ -5,18 +5,19 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "maprenderer.h"
 #include "mapviewport.h"
 #include "overview.h"
+#include "tilesource.h"
 
 class QPainter;
 
 namespace corvalis {
 
-class TileDatabase;
 class TileDecoder;
 
 class MapSession {
@@ -46,6 +47,24 @@ public:
     void SyncViewSize(int width, int height);
     // Composes when needed and presents; EmptyGrid without a store.
     RenderOutcome Render(bool force);
+
+    // Composing in the background (off at first; the window turns it on): a
+    // render that composes returns at once with the stand-in shown, and the
+    // composition goes on while events are handled. progress is called from
+    // any thread when Update has something to take in. Switching waits for a
+    // composition under way.
+    void SetAsync(bool on, std::function<void()> progress = {});
+    bool Async() const { return renderer.Background(); }
+    // On the session's thread once progress was called: presents what was
+    // drawn and settles a composition that has ended.
+    RenderProgress Update();
+    // Waits until no composition runs or is asked for, settling each.
+    void WaitForComposition();
+    // Drops the composition under way (it writes no grid line).
+    void CancelComposition() { renderer.CancelComposition(); }
+    bool Composing() const { return renderer.Composing(); }
+    // For tests: called before every tile read of the stores opened from now on.
+    void SetReadHook(TileDatabase::ReadHook hook) { readHook = std::move(hook); }
 
     // The map's pointer, in view pixels.
     bool PointerDown(bool leftButton, int x, int y);  // true: a drag begins
@@ -108,6 +127,7 @@ private:
     ThumbBox thumbBox;
     int wheelRemainder = 0;     // angle delta not yet turned into a zoom step
     bool frameMissing = false;  // the last composition had no memory for its frame
+    TileDatabase::ReadHook readHook;
 };
 
 }  // namespace corvalis

@@ -64,11 +64,14 @@ bool Overview::Build(TileDatabase& store, CellDrawer& drawer) {
     overviewReady = false;
     TileGrid grid;
     if (!LowestLevelGrid(store, grid)) return false;
+    placement = {grid.zoom, std::int64_t{grid.minX} * grid.tileWidth,
+                 std::int64_t{grid.minY} * grid.tileHeight};
     if (overviewBitmap.width() != grid.pixelWidth || overviewBitmap.height() != grid.pixelHeight ||
         overviewBitmap.format() != QImage::Format_RGB888)
         overviewBitmap = QImage(grid.pixelWidth, grid.pixelHeight, QImage::Format_RGB888);
     if (overviewBitmap.isNull()) return false;
     overviewBitmap.fill(Qt::black);
+    if (!cellStates.Reset(CellCount(grid))) return false;
     // Tiles that cannot be read or decoded stay black.
     ComposeBlock(store, grid, overviewBitmap, EarlierFrame{}, drawer, cellStates, {});
     overviewReady = true;

@@ -6,6 +6,7 @@
 
 #include "composition.h"
 #include "mapviewport.h"
+#include "standin.h"
 
 class QPainter;
 
@@ -41,9 +42,12 @@ public:
 
     bool Ready() const { return overviewReady && !overviewBitmap.isNull(); }
     const QImage& Picture() const { return overviewBitmap; }
+    // Where the picture lies on the world.
+    const MapPlacement& Placement() const { return placement; }
 
 private:
     QImage overviewBitmap;
+    MapPlacement placement;
     bool overviewReady = false;
     CellStates cellStates;
 };

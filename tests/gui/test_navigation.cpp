@@ -199,6 +199,26 @@ private slots:
         QCOMPARE(form.sboxMap->size(), QSize(700, 400));
         QCOMPARE(form.MapPicture().width(), 700);
     }
+
+    // With compositions in the background, a wheel turn of three notches
+    // ends, once the window has taken in their progress, with the picture
+    // and the one last grid line of composing each step before the next.
+    void backgroundCompositionsEndWithTheForegroundsPicture() {
+        Fixture foreground;
+        QVERIFY(SendWheel(&foreground.form, 360));
+        const QImage expected = foreground.form.MapPicture().copy();
+        ClearLog();
+        Fixture background(false);
+        background.form.SetAsyncRendering(true);
+        background.form.OpenStore(background.path);
+        QVERIFY(SendWheel(&background.form, 360));
+        QTRY_VERIFY(!background.form.Session().Composing());
+        QCOMPARE(background.form.MapPicture(), expected);
+        const std::vector<std::string> messages = LogMessages();
+        QVERIFY(!messages.empty());
+        QVERIFY(messages.back().rfind("grid z=3 ", 0) == 0);
+        QVERIFY(GridLines() <= 4);  // compositions superseded before their end write none
+    }
 };
 
 QTEST_MAIN(NavigationTest)

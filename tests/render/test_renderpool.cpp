@@ -182,6 +182,42 @@ TEST_F(PooledRenderTest, ViewSizeChangesMatchToo) {
     }
 }
 
+// The same kind of drive with every composition in the background, visible
+// cells first, and waited for: frames, tallies, grid lines and views are those
+// of composing in the foreground one tile after the other.
+TEST_F(PooledRenderTest, BackgroundCompositionsMatchToo) {
+    MapRenderer background;
+    TileDecoder backgroundDecoder;
+    background.SetMissingTile(FallbackMissingTile());
+    background.SetBackground(true);
+    auto renderBoth = [&](bool force) {
+        single.Render(store, decoder, viewport, force);
+        background.Render(store, backgroundDecoder, viewport, force);
+        background.WaitForComposition(store, backgroundDecoder, viewport);
+        ASSERT_EQ(single.LastGrid(), background.LastGrid());
+        ASSERT_EQ(single.GridLine(), background.GridLine());
+        ExpectSameFrame(single.LastFrame(), background.LastFrame());
+        ASSERT_EQ(single.ViewImage(), background.ViewImage());
+        reused += background.ReusedCount();
+        missing += background.MissingCount();
+    };
+    ASSERT_TRUE(viewport.SetZoom(2, false));
+    renderBoth(true);
+    for (int step = 0; step < 2; ++step) {
+        ASSERT_TRUE(viewport.ZoomIn());
+        renderBoth(true);
+    }
+    for (const auto& [dx, dy] : {std::pair{-900, -300}, {1200, 500}, {0, -800}, {2000, 2000}}) {
+        viewport.PanBy(dx, dy);
+        renderBoth(false);
+        renderBoth(true);
+    }
+    ASSERT_TRUE(viewport.ZoomOut());
+    renderBoth(true);
+    EXPECT_GT(reused, 0);
+    EXPECT_GT(missing, 0);
+}
+
 TEST(DecodeThreads, OneDecodesOnTheCallingThreadAndTheCountIsCapped) {
     MapRenderer renderer;
     EXPECT_EQ(renderer.DecodeThreads(), DefaultDecodeThreads());

@@ -62,5 +62,6 @@ void ShowMessageBox(QWidget* parent, bool error, const std::string& text) {
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Warning,
                     error ? "Error" : "Warning", QString::fromStdString(text), QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);  // a file name is never markup
     box.exec();
 }

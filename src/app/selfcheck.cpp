@@ -1,5 +1,7 @@
 #include "selfcheck.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "logging.h"
 #include "mapsession.h"
 #include "mapviewport.h"
+#include "safefile.h"
 #include "textutil.h"
 #include "tilesource.h"
 
@@ -182,7 +185,13 @@ void RenderDump(corvalis::MapSession& session) {
     if (!session.StoreOpen() || !session.Viewport().SetZoom(2, false)) return;
     session.Render(true);
     const std::string dump = corvalis::ExecutableDir() + "selftest_render.png";
-    if (session.Renderer().ViewImage().save(QString::fromStdString(dump), "PNG"))
+    // Encoded first, then written beside and renamed into place: never
+    // through a link, never a half-written picture.
+    QByteArray png;
+    QBuffer buffer(&png);
+    std::string error;
+    if (buffer.open(QIODevice::WriteOnly) && session.Renderer().ViewImage().save(&buffer, "PNG") &&
+        corvalis::WriteFileAtomically(dump, std::string_view(png.constData(), static_cast<std::size_t>(png.size())), error))
         ReportLine("  render dump: " + dump);
     else
         ReportLine("  render dump failed: " + dump);

@@ -74,8 +74,9 @@ TFormMain::~TFormMain() {
 
 void TFormMain::FormCreate() {
     const auto argc = static_cast<int>(arguments.size()) - 1;
-    LogLine(corvalis::Format("boot: argc=%d arg1=[%s]", argc,
-                             argc >= 1 ? arguments[1].toStdString().c_str() : ""));
+    // The argument's bytes as typed (escaped in the log), whatever their encoding.
+    const std::string first = rawArguments.size() >= 2 ? rawArguments[1] : std::string();
+    LogLine(corvalis::Format("boot: argc=%d arg1=[%s]", argc, first.c_str()));
     // Qt widgets are double-buffered already.
     setAcceptDrops(true);
     UpdateControls();
@@ -108,7 +109,7 @@ void TFormMain::FormShow() {
     if (std::filesystem::is_regular_file(path, ignored) || corvalis::SplitTablePath(path))
         OpenStore(path);
     else
-        ShowMessage(true, "File not found:\n" + path);
+        ShowMessage(true, "File not found:\n" + corvalis::EscapeControl(path));
 }
 
 void TFormMain::FormDestroy() {
@@ -167,11 +168,13 @@ void TFormMain::OpenStore(const std::string& path, bool chooseTable) {
     MapAreaSize(width, height);
     std::string errorText;
     if (!session.Open(table ? path + "#" + *table : path, width, height, errorText)) {
-        ShowMessage(true, "Cannot open this tile store:\n" + errorText);
+        ShowMessage(true, "Cannot open this tile store:\n" + corvalis::EscapeControl(errorText));
         ResetToNoStore();
         return;
     }
-    setWindowTitle(Q(std::string(kAppTitle) + "  -  " + std::string(corvalis::FileNamePart(path))));
+    // Names are shown with their control characters as escapes.
+    setWindowTitle(Q(std::string(kAppTitle) + "  -  " +
+                     corvalis::EscapeControl(std::string(corvalis::FileNamePart(path)))));
     RenderMap(true);
     UpdateControls();
 }

@@ -83,5 +83,13 @@ run "$WORK/nodump" "$FIX/reference.mbtiles"
 grep -qx "  render dump failed: $WORK/nodump/selftest_render.png" "$WORK/nodump/lines.txt" || fail "nodump: no line"
 grep -qx '=== SELFTEST end: 0 failed ===' "$WORK/nodump/lines.txt" || fail "nodump: end line"
 
+# 7. A link in the dump's place is refused, and what it points to is left alone.
+mkdir -p "$WORK/linked"
+echo keep >"$WORK/linked-target"
+ln -s "$WORK/linked-target" "$WORK/linked/selftest_render.png"
+run "$WORK/linked" "$FIX/reference.mbtiles"
+grep -qx "  render dump failed: $WORK/linked/selftest_render.png" "$WORK/linked/lines.txt" || fail "linked: no line"
+[ "$(cat "$WORK/linked-target")" = keep ] || fail "linked: the link's target was written"
+
 if [ $failures -ne 0 ]; then echo "$failures failed"; exit 1; fi
 echo "selftest scenarios passed"

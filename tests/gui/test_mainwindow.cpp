@@ -135,6 +135,12 @@ private slots:
         form.OpenStore(second);
         QCOMPARE(form.windowTitle(), QString("Corvalis  -  second.mbtiles"));
         QCOMPARE(form.lblZoom->text(), QString("Zoom 1 / 1-2"));
+
+        // A name's control characters are shown as escapes, never sent raw.
+        const std::string hostile = dir.file("t\x1b]0;x\x07.mbtiles");
+        teststores::WorldStore(hostile, 0, 1);
+        form.OpenStore(hostile);
+        QCOMPARE(form.windowTitle(), QString("Corvalis  -  t\\x1b]0;x\\x07.mbtiles"));
     }
 
     // Reported by a box only: the log holds nothing but the boot line.
@@ -203,12 +209,17 @@ private slots:
         QStringList filters;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) return;
+            QWidget* modal = QApplication::activeModalWidget();
             // Tried again on the next tick while the dialog stays open: under
-            // load its file list may not be read yet when it is first accepted.
+            // load its file list may not be read yet when it is first accepted,
+            // and it says so in a box of its own.
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) return box->done(QMessageBox::Ok);
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr) return;
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
+            // The dialog leaves a name field that has the focus as it is.
+            if (QWidget* focused = dialog->focusWidget()) focused->clearFocus();
             dialog->selectFile(QString::fromStdString(path));
             static_cast<QDialog*>(dialog)->accept();
         });

@@ -40,6 +40,12 @@ public:
                   std::vector<std::uint8_t>& bytes) override;
     void BeginReadBatch() override { store_->BeginReadBatch(); }
     void EndReadBatch() override { store_->EndReadBatch(); }
+    // One statement over the whole table in rowid (storage) order, stepped
+    // here; it takes as long as the table is large.
+    bool ScanTiles(const TileScanVisitor& visit, std::string& errorText) override;
+    std::optional<std::int64_t> CountTiles(const StopRequested& stop) override;
+    // PRAGMA quick_check.
+    std::optional<std::string> IntegrityCheck(const StopRequested& stop) override;
 
 private:
     std::unique_ptr<SqliteStore> store_;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "oruxsidecar.h"
 #include "sqlitestore.h"
 #include "storefacts.h"
+#include "tilescan.h"
 
 namespace corvalis {
 
@@ -42,6 +44,18 @@ public:
     // The same into the caller's buffer, which on true holds the tile's bytes
     // (at least one); on false its content is unspecified.
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y, std::vector<std::uint8_t>& bytes);
+
+    // Visits every stored tile once in storage order, in one pass over the
+    // file (StoreReader::ScanTiles). Tile reads must not be made from the
+    // visitor. False with errorText when no store is open or the scan failed.
+    bool ScanTiles(const TileScanVisitor& visit, std::string& errorText);
+    // The number of stored tiles when the store tells it without a scan.
+    std::optional<std::int64_t> CountTiles(const StopRequested& stop = {});
+    // The file's structure check: "ok" when sound; nothing when the store has
+    // none (not an SQLite file) or it was stopped.
+    std::optional<std::string> IntegrityCheck(const StopRequested& stop = {});
+    // The metadata's own words, before they were checked against the tiles.
+    const StatedMetadata& stated() const { return facts_.stated; }
 
     // Read-only view of the store's state.
     bool isOpen() const { return reader_ != nullptr; }

@@ -164,12 +164,11 @@ void NotProblems(const CheckReport& r, Lines& out) {
     out.push_back("reported, not problems:");
     Kind("holes in the levels' extents", Grouped(r.Holes()), out);
     const DuplicateContents& d = r.duplicates;
+    const std::string title = "identical contents: extra copies / groups / bytes";
     if (d.confirmed)
-        Kind("identical contents: extra copies",
-             Grouped(d.tiles) + " of " + Grouped(d.groups) + " tiles, " + Short(d.bytes), out);
+        Kind(title, Grouped(d.tiles) + " / " + Grouped(d.groups) + " / " + Short(d.bytes), out);
     else
-        Kind("identical contents: extra copies", Grouped(d.candidates) + " by hash, not confirmed",
-             out);
+        Kind(title, Grouped(d.candidates) + " by hash, not confirmed", out);
     Kind("single-colour tiles", r.decoded ? Grouped(r.singleColour.count) : "not decoded", out);
     Samples(r.singleColour, out);
 }

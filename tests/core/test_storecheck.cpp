@@ -251,7 +251,7 @@ TEST(StoreCheck, TextReport) {
         "",
         "reported, not problems:",
         "  holes in the levels' extents                            0",
-        "  identical contents: extra copies                        0 of 0 tiles, 0",
+        "  identical contents: extra copies / groups / bytes       0 / 0 / 0",
         "  single-colour tiles                                     not decoded",
     };
     ASSERT_GT(lines.size(), 1u);

@@ -79,8 +79,8 @@ void TFormMain::FormCreate() {
     setAcceptDrops(true);
     UpdateControls();
     UpdateStatusBar();
-    terminateRequested = RunDiagnosticMode(rawArguments, session,
-                                           [this](const std::string& path) { OpenStore(path); });
+    terminateRequested = RunDiagnosticMode(
+        rawArguments, session, [this](const std::string& path) { OpenStore(path); }, exitStatus);
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

@@ -35,25 +35,16 @@ private:
     bool stopped_ = false;
 };
 
-// Reads a stored number; false when the value is not an integer (such a row
-// is never found by a read by key).
-bool StoredNumber(sqlite3_stmt* st, int column, std::int64_t& value) {
-    value = sqlite3_column_int64(st, column);
-    return sqlite3_column_type(st, column) == SQLITE_INTEGER;
-}
-
 }  // namespace
 
 bool SqliteTileReader::ScanTiles(const TileScanVisitor& visit, std::string& errorText) {
-    // A tile over the limit is measured but not loaded; length() and typeof()
-    // read neither. A text value's length counts characters of up to 4 bytes.
+    // A tile over the limit is measured but not loaded: length() reads no
+    // content. (A text value's length counts characters, of up to 4 bytes.)
     const std::string data = table_.data;
-    const std::string limit = std::to_string(kMaxScannedTileBytes);
     const std::string sql = "select " + table_.zoom + ", " + table_.column + ", " + table_.row +
-                            ", case when length(" + data + ") <= (case typeof(" + data +
-                            ") when 'text' then " + limit + "/4 else " + limit + " end) then " +
-                            data + " end, length(" + data + ") from " +
-                            QuoteIdentifier(table_.name) + ";";
+                            ", case when length(" + data +
+                            ") <= " + std::to_string(kMaxScannedTileBytes) + " then " + data +
+                            " end, length(" + data + ") from " + QuoteIdentifier(table_.name) + ";";
     auto st = PrepareStatement(store_->db(), sql.c_str());
     if (!st) {
         errorText = "cannot scan the tiles: " + store_->ErrorMessage();
@@ -62,10 +53,13 @@ bool SqliteTileReader::ScanTiles(const TileScanVisitor& visit, std::string& erro
     ScannedTile tile;
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-        std::int64_t zs = 0, xs = 0, ys = 0;
-        const bool zInteger = StoredNumber(st.get(), 0, zs);
-        const bool xInteger = StoredNumber(st.get(), 1, xs);
-        const bool integers = StoredNumber(st.get(), 2, ys) && xInteger && zInteger;
+        // Rows whose numbers are not integers are never found by a read by key.
+        const std::int64_t zs = sqlite3_column_int64(st.get(), 0);
+        const std::int64_t xs = sqlite3_column_int64(st.get(), 1);
+        const std::int64_t ys = sqlite3_column_int64(st.get(), 2);
+        const bool integers = sqlite3_column_type(st.get(), 0) == SQLITE_INTEGER &&
+                              sqlite3_column_type(st.get(), 1) == SQLITE_INTEGER &&
+                              sqlite3_column_type(st.get(), 2) == SQLITE_INTEGER;
         tile.placement = integers ? numbering_.ToWorld(zs, xs, ys, tile.z, tile.x, tile.y)
                                   : TilePlacement::Unplaced;
         if (!integers) {
@@ -95,10 +89,16 @@ std::optional<std::int64_t> SqliteTileReader::CountTiles(const StopRequested& st
     return sqlite3_column_int64(st.get(), 0);
 }
 
+// On a connection of its own, so that it may run on another thread while
+// this reader scans or reads.
 std::optional<std::string> SqliteTileReader::IntegrityCheck(const StopRequested& stop) {
-    auto st = PrepareStatement(store_->db(), "PRAGMA quick_check(20);");
-    if (!st) return "cannot run quick_check: " + store_->ErrorMessage();
-    const StopGuard guard(store_->db(), stop);
+    const char* file = sqlite3_db_filename(store_->db(), "main");
+    SqliteStore own;
+    std::string error;
+    if (file == nullptr || !own.Open(file, error)) return "cannot run quick_check: " + error;
+    auto st = PrepareStatement(own.db(), "PRAGMA quick_check(20);");
+    if (!st) return "cannot run quick_check: " + own.ErrorMessage();
+    const StopGuard guard(own.db(), stop);
     std::string verdict;
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
@@ -109,7 +109,7 @@ std::optional<std::string> SqliteTileReader::IntegrityCheck(const StopRequested&
     if (guard.Stopped()) return std::nullopt;
     if (rc != SQLITE_DONE) {
         if (!verdict.empty()) verdict += "; ";
-        verdict += "quick_check ended early: " + store_->ErrorMessage();
+        verdict += "quick_check ended early: " + own.ErrorMessage();
     }
     return CutText(verdict, 1000);
 }

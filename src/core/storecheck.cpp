@@ -2,6 +2,7 @@
 #include "storecheck.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "imageformat.h"
 #include "logging.h"
@@ -71,7 +72,8 @@ public:
     }
 
     void Scan();
-    void Settle();
+    // integrityAlongside: the integrity check runs on a thread of its own.
+    void Settle(bool integrityAlongside);
 
 private:
     bool Visit(const ScannedTile& tile);
@@ -222,7 +224,7 @@ void CheckPass::TakeResults(bool wait) {
 }
 
 // What the ledger tells once every tile has been met.
-void CheckPass::Settle() {
+void CheckPass::Settle(bool integrityAlongside) {
     std::array<std::int64_t, kZoomLevels> distinct{};
     ledger_.FindDuplicateRows(report_.duplicateRows, distinct);
     for (std::size_t z = 0; z < report_.levels.size(); ++z) {
@@ -235,7 +237,7 @@ void CheckPass::Settle() {
     CheckMetadata(store_.stated(), report_);
     const StopRequested& stop = options_.stop;
     report_.duplicates = ledger_.FindDuplicateContents(store_, report_.tiles, options_);
-    if (!(stop && stop())) {
+    if (!integrityAlongside && !(stop && stop())) {
         Report("checking the file's structure", 0, 0);
         report_.integrity = store_.IntegrityCheck(stop);
     }
@@ -261,8 +263,18 @@ CheckReport RunStoreCheck(TileDatabase& store, const CheckOptions& options) {
     report.decoded = used.decode;
     report.decodeThreads = used.decode ? options.decoder->Threads() : 0;
     CheckPass pass(store, used, report);
+    // Without decoding the pass keeps one core busy: the file's structure is
+    // checked meanwhile on another, through a connection of its own.
+    std::optional<std::string> verdict;
+    std::jthread integrity;
+    if (!used.decode) integrity = std::jthread([&] { verdict = store.IntegrityCheck(used.stop); });
     pass.Scan();
-    pass.Settle();
+    pass.Settle(integrity.joinable());
+    if (integrity.joinable()) {
+        integrity.join();
+        report.integrity = verdict;
+        if (used.stop && used.stop()) report.interrupted = true;
+    }
     return report;
 }
 

@@ -188,7 +188,8 @@ inline constexpr std::int64_t kDecodeByDefaultBelow = 1'000'000;
 bool DecodeByDefault(std::optional<std::int64_t> tileCount);
 
 // Checks the open store. With a stop, the pass ends early and the report
-// holds what was read (interrupted set).
+// holds what was read (interrupted set). Without decoding, the integrity
+// check runs alongside the scan on a thread of its own.
 CheckReport RunStoreCheck(TileDatabase& store, const CheckOptions& options);
 
 // The report as plain-text lines (no line ends), for a terminal of 80

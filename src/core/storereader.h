@@ -51,7 +51,9 @@ public:
     }
 
     // The file's own structure check ("ok" when sound, else what it found);
-    // nothing for readers that have none, or when stopped.
+    // nothing for readers that have none, or when stopped. It may run on
+    // another thread while the reader scans (stop is then asked there), so
+    // it reads through a handle of its own.
     virtual std::optional<std::string> IntegrityCheck(const StopRequested& stop) {
         (void)stop;
         return std::nullopt;

@@ -32,6 +32,7 @@ struct ScannedTile {
 };
 
 // Tiles larger than this are not read by a scan: no decoder accepts them.
+// (A tile stored as text is measured in characters: up to 4 times as many bytes.)
 inline constexpr std::int64_t kMaxScannedTileBytes = std::int64_t{64} << 20;
 
 // Called for each tile in storage order; returning false ends the scan early.

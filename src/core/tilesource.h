@@ -52,7 +52,8 @@ public:
     // The number of stored tiles when the store tells it without a scan.
     std::optional<std::int64_t> CountTiles(const StopRequested& stop = {});
     // The file's structure check: "ok" when sound; nothing when the store has
-    // none (not an SQLite file) or it was stopped.
+    // none (not an SQLite file) or it was stopped. Safe to call from another
+    // thread while this thread scans or reads (not while it opens or closes).
     std::optional<std::string> IntegrityCheck(const StopRequested& stop = {});
     // The metadata's own words, before they were checked against the tiles.
     const StatedMetadata& stated() const { return facts_.stated; }

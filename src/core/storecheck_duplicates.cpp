@@ -78,9 +78,12 @@ void ConfirmByKey(TileDatabase& store, const std::vector<Entry>& entries,
     }
 }
 
-bool ByGroupThenKey(const Entry& a, const Entry& b) {
-    return a.hash != b.hash ? a.hash < b.hash : a.key < b.key;
-}
+// A function object, so that std::sort inlines it.
+struct ByGroupThenKey {
+    bool operator()(const Entry& a, const Entry& b) const {
+        return a.hash != b.hash ? a.hash < b.hash : a.key < b.key;
+    }
+};
 
 }  // namespace
 
@@ -88,7 +91,7 @@ bool ByGroupThenKey(const Entry& a, const Entry& b) {
 // groups in the hash field; returns the number of groups.
 std::size_t TileLedger::GroupByHash(DuplicateContents& result) {
     std::erase_if(entries_, [](const Entry& e) { return e.hash == 0; });
-    std::sort(entries_.begin(), entries_.end(), ByGroupThenKey);
+    std::sort(entries_.begin(), entries_.end(), ByGroupThenKey{});
     std::size_t kept = 0, groups = 0;
     for (std::size_t i = 0; i < entries_.size();) {
         std::size_t end = i + 1;
@@ -172,7 +175,7 @@ void TileLedger::ConfirmByScan(TileDatabase& store, std::size_t groups, const Ch
         return;
     }
     std::erase_if(entries_, [&](const Entry& e) { return (state[e.hash] & 3) != kDeferred; });
-    std::sort(entries_.begin(), entries_.end(), ByGroupThenKey);
+    std::sort(entries_.begin(), entries_.end(), ByGroupThenKey{});
     ConfirmByKey(store, entries_, options, result);
 }
 

@@ -77,8 +77,10 @@ void TileLedger::MarkProblem(std::uint32_t entry) {
 }
 
 void TileLedger::FindDuplicateRows(Finding& rows, std::array<std::int64_t, kZoomLevels>& distinct) {
-    std::sort(entries_.begin(), entries_.end(),
-              [](const Entry& a, const Entry& b) { return Bare(a.key) < Bare(b.key); });
+    const auto byKey = [](const Entry& a, const Entry& b) { return Bare(a.key) < Bare(b.key); };
+    // Stores written in key order scan in key order: no sort needed then.
+    if (!std::is_sorted(entries_.begin(), entries_.end(), byKey))
+        std::sort(entries_.begin(), entries_.end(), byKey);
     distinct.fill(0);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries_.size();) {

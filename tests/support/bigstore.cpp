@@ -8,7 +8,7 @@
 namespace testsupport {
 
 void WriteBigMbtiles(const std::string& path, std::int64_t rows,
-                     const std::vector<std::vector<std::uint8_t>>& pool) {
+                     const std::vector<std::vector<std::uint8_t>>& pool, bool uniqueContents) {
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
@@ -27,11 +27,19 @@ void WriteBigMbtiles(const std::string& path, std::int64_t rows,
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4);", -1, &st, nullptr);
     std::int64_t written = 0;
+    std::vector<std::uint8_t> stamped;
     for (int z = 0; written < rows && z < 31; ++z) {
         const std::int64_t n = std::int64_t{1} << z;
         for (std::int64_t x = 0; x < n && written < rows; ++x)
             for (std::int64_t y = 0; y < n && written < rows; ++y, ++written) {
-                const auto& blob = pool[static_cast<std::size_t>(written) % pool.size()];
+                const auto& pooled = pool[static_cast<std::size_t>(written) % pool.size()];
+                if (uniqueContents && pooled.size() >= 11) {
+                    stamped = pooled;
+                    for (int b = 0; b < 8; ++b)
+                        stamped[3 + static_cast<std::size_t>(b)] =
+                            static_cast<std::uint8_t>(written >> (8 * b));
+                }
+                const auto& blob = uniqueContents && pooled.size() >= 11 ? stamped : pooled;
                 sqlite3_bind_int(st, 1, z);
                 sqlite3_bind_int64(st, 2, x);
                 sqlite3_bind_int64(st, 3, y);

@@ -197,6 +197,26 @@ TEST(StoreCheck, HolesAndTheCoverageGrid) {
     EXPECT_EQ(z2.cells, (C{0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}));
 }
 
+// A level wider than the picture's side is shown in cells of several tiles
+// (here 1024 columns of the one row at level 12): a cell is present only when
+// all its tiles are, a problem when any is.
+TEST(StoreCheck, DeepLevelsAreAggregatedInTheCoverageGrid) {
+    const auto r = CheckStore({"a row of 4096 tiles at level 12",
+                               [](StoreWriter& w) {
+                                   w.Exec("BEGIN;");
+                                   for (int x = 0; x < 4096; ++x)
+                                       if (x != 100) w.Tile(12, x, 4095, Png(1));
+                                   w.Exec("COMMIT;");
+                                   Replace(w, 12, 3000, 4095, Png(7, 512));
+                               }},
+                              true);
+    ASSERT_EQ(r.coverage.size(), 4u);
+    const corvalis::CoverageLevel& z12 = r.coverage[3];
+    EXPECT_EQ(std::tie(z12.z, z12.width, z12.height, z12.step), std::make_tuple(12, 4, 1, 1024));
+    EXPECT_EQ(z12.cells, (std::vector<std::uint8_t>{0, 1, 2, 1}));
+    EXPECT_EQ(r.levels[12].holes, 1);
+}
+
 TEST(StoreCheck, TileKeysRoundTrip) {
     for (const auto& [z, x, y] : {std::tuple{0, 0ll, 0ll},
                                   {1, 1ll, 0ll},

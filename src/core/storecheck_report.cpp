@@ -13,10 +13,19 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // 1234567 as "1,234,567".
+// Built by appending: the magnitude is taken unsigned (-INT64_MIN does not
+// fit), and GCC 12 at -O3 warns falsely on string inserts.
 std::string Grouped(std::int64_t value) {
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return value < 0 ? "-" + digits : digits;
+    const auto magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)
+                                     : static_cast<std::uint64_t>(value);
+    const std::string digits = std::to_string(magnitude);
+    std::string out;
+    if (value < 0) out += '-';
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 // A byte count in at most 6 characters: "812", "12.1K", "345K", "1.0M".

@@ -105,7 +105,7 @@ void CheckZoomRange(const StatedMetadata& stated, CheckReport& report, int lowes
 void CheckBounds(const StatedMetadata& stated, CheckReport& report, int deepest) {
     if (!stated.boundsGiven) return;
     if (!stated.boundsUsable) {
-        report.metadata.push_back("bounds cannot be read (west,south,east,north expected)");
+        report.metadata.emplace_back("bounds cannot be read (west,south,east,north expected)");
         return;
     }
     const LevelFacts& level = report.levels[static_cast<std::size_t>(deepest)];

@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 
@@ -21,7 +22,7 @@ bool SingleColour(const QImage& picture, std::uint32_t& colour) {
     const int w = picture.width(), h = picture.height();
     if (w < 1 || h < 1) return false;
     const uchar* first = picture.constScanLine(0);
-    for (int x = 1; x < w; ++x)
+    for (std::ptrdiff_t x = 1; x < w; ++x)
         if (std::memcmp(first, first + 3 * x, 3) != 0) return false;
     const auto rowBytes = static_cast<std::size_t>(w) * 3;
     for (int y = 1; y < h; ++y)

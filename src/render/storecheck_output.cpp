@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstddef>
 
 #include "safefile.h"
 #include "textutil.h"
@@ -176,15 +177,16 @@ QImage DrawCoverage(const CheckReport& report) {
     for (std::size_t i = 0; i < places.size(); ++i) {
         const CoverageLevel& level = report.coverage[i];
         for (int py = 0; py < places[i].height(); ++py) {
-            uchar* row = picture.scanLine(places[i].top() + py) + 3 * places[i].left();
+            uchar* row =
+                picture.scanLine(places[i].top() + py) + std::ptrdiff_t{3} * places[i].left();
             const std::size_t first =
                 static_cast<std::size_t>(py / scale) * static_cast<std::size_t>(level.width);
-            for (int px = 0; px < places[i].width(); ++px) {
+            for (int px = 0; px < places[i].width(); ++px, row += 3) {
                 const QColor& c =
                     kCoverageColours[level.cells[first + static_cast<std::size_t>(px / scale)] % 3];
-                row[3 * px] = static_cast<uchar>(c.red());
-                row[3 * px + 1] = static_cast<uchar>(c.green());
-                row[3 * px + 2] = static_cast<uchar>(c.blue());
+                row[0] = static_cast<uchar>(c.red());
+                row[1] = static_cast<uchar>(c.green());
+                row[2] = static_cast<uchar>(c.blue());
             }
         }
     }

@@ -18,7 +18,7 @@
 #include "fuzzcheck.h"
 #include "geopackage.h"
 #include "geopackagewriter.h"
-#include "storecheck.h"
+#include "openstorecheck.h"
 
 namespace {
 

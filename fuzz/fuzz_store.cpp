@@ -2,6 +2,7 @@
 // whole store file (the byte also picks the file name, hence the layout: MBTiles,
 // XYZ, reversed z, Orux with a sidecar); any other is a list of metadata rows
 // written into a small valid store, whose reading is checked against the rules.
+// Every store that opens is also checked whole (--check without decoding).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "fuzzcheck.h"
+#include "openstorecheck.h"
 #include "sqlitehandles.h"
 #include "storecheck.h"
 #include "storewriter.h"
@@ -34,6 +36,35 @@ bool KnownError(const std::string& e) {
 std::vector<std::uint8_t> ReadAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The store check's pass over the same store: its counts agree with one
+// another whatever the file holds (decoding is fuzzed on its own).
+void CheckWholeStore(corvalis::TileDatabase& db) {
+    corvalis::CheckOptions options;
+    options.coverage = true;
+    options.expectedTiles = db.CountTiles();
+    const corvalis::CheckReport r = corvalis::RunStoreCheck(db, options);
+    std::int64_t placed = 0;
+    for (const corvalis::LevelFacts& level : r.levels) {
+        std::int64_t formats = 0;
+        for (const std::int64_t n : level.formats) formats += n;
+        FUZZ_CHECK(formats == level.tiles && level.holes >= 0 && level.outside <= level.tiles);
+        FUZZ_CHECK(level.minBytes <= level.maxBytes && level.bytes >= level.maxBytes);
+        placed += level.tiles;
+    }
+    FUZZ_CHECK(placed + r.unplaced == r.tiles);
+    FUZZ_CHECK(r.duplicates.tiles >= 0 && r.duplicates.tiles <= r.duplicates.candidates &&
+               r.duplicates.candidates < std::max<std::int64_t>(r.tiles, 1));
+    for (const corvalis::Finding* f :
+         {&r.undecodable, &r.formatMismatch, &r.sizeMismatch, &r.outsideGrid, &r.duplicateRows})
+        FUZZ_CHECK(f->samples.size() <= std::min<std::size_t>(static_cast<std::size_t>(f->count),
+                                                              corvalis::kSampleLimit));
+    for (const corvalis::CoverageLevel& g : r.coverage)
+        FUZZ_CHECK(g.width >= 1 && g.height >= 1 && g.width <= 2048 && g.height <= 2048 &&
+                   g.cells.size() ==
+                       static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
+    FUZZ_CHECK(r.ProblemCount() >= 0 && !corvalis::FormatCheckReport(r).empty());
 }
 
 using ExtentRow = std::vector<std::int32_t>;
@@ -111,6 +142,7 @@ void FileMode(const std::uint8_t* data, std::size_t size) {
         if (db.Open(store.string(), error)) {
             FUZZ_CHECK(error.empty());
             CheckOpenStore(db);
+            CheckWholeStore(db);
         } else {
             FUZZ_CHECK(KnownError(error));
             FUZZ_CHECK(!db.isOpen() && db.KindName() == "-");

@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
     const QStringList arguments = TypedArguments(argc, argv);
     const std::vector<std::string> rawArguments = RawArguments(argc, argv);
     std::unique_ptr<CorvalisApplication> app;
+    int exitStatus = 0;
     try {
         app = std::make_unique<CorvalisApplication>(argc, argv);
         corvalis::InstallFaultHandlers();
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
             form.SetAsyncRendering(true);
             form.show();
             QApplication::exec();
+        } else {
+            exitStatus = form.ExitStatus();  // --check tells what it found
         }
     } catch (const std::exception& e) {
         WriteFaultLine("exception in WinMain: ", e.what());
@@ -158,5 +161,5 @@ int main(int argc, char** argv) {
         if (!app || NobodyToAsk()) return kFaultExitCode;
         ShowException(QString());
     }
-    return 0;
+    return exitStatus;
 }

@@ -81,9 +81,9 @@ void TFormMain::FormCreate() {
     setAcceptDrops(true);
     UpdateControls();
     UpdateStatusBar();
-    terminateRequested = RunDiagnosticMode(rawArguments, session, [this](const std::string& path) {
-        OpenStore(path, false);  // the first table
-    });
+    terminateRequested = RunDiagnosticMode(
+        rawArguments, session, [this](const std::string& path) { OpenStore(path, false); },
+        exitStatus);  // a GeoPackage's first table
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

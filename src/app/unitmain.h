@@ -33,6 +33,8 @@ public:
 
     // A diagnostic mode ran during creation; the window is not to be shown.
     bool TerminateRequested() const { return terminateRequested; }
+    // The status the program ends with after a diagnostic mode.
+    int ExitStatus() const { return exitStatus; }
     corvalis::MapSession& Session() { return session; }
     const corvalis::MapSession& Session() const { return session; }
 
@@ -119,5 +121,6 @@ private:
     std::vector<std::string> rawArguments;  // the same, as bytes
     corvalis::MapSession session;
     bool terminateRequested = false;
+    int exitStatus = 0;
     bool shownOnce = false;
 };

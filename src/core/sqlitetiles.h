@@ -44,6 +44,12 @@ public:
     void BeginReadBatch() override { store_->BeginReadBatch(); }
     void EndReadBatch() override { store_->EndReadBatch(); }
     void WatchInterrupt(const std::atomic<bool>* flag) override { store_->WatchInterrupt(flag); }
+    // One statement over the whole table in rowid (storage) order, stepped
+    // here; it takes as long as the table is large.
+    bool ScanTiles(const TileScanVisitor& visit, std::string& errorText) override;
+    std::optional<std::int64_t> CountTiles(const StopRequested& stop) override;
+    // PRAGMA quick_check.
+    std::optional<std::string> IntegrityCheck(const StopRequested& stop) override;
 
 private:
     bool GroupedExtents(const ExtentRowVisitor& visit, std::string& errorText);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace corvalis {
@@ -25,6 +26,21 @@ struct ZoomExtent {
     std::int32_t minY = 0;
     std::int32_t maxY = 0;
     bool present = false;
+};
+
+// What the store's metadata says, as it says it: before the zoom range is
+// settled against the tiles and before bounds are derived from them. Unset
+// where the metadata says nothing.
+struct StatedMetadata {
+    std::optional<std::string> format;  // lower case
+    std::optional<std::int64_t> minZoom;
+    std::optional<std::int64_t> maxZoom;
+    bool boundsGiven = false;  // a bounds entry exists (usable or not)
+    bool boundsUsable = false;
+    double west = 0.0;
+    double south = 0.0;
+    double east = 0.0;
+    double north = 0.0;
 };
 
 struct StoreFacts {
@@ -57,6 +73,7 @@ struct StoreFacts {
     bool hasTileIndex = false;  // single-tile reads are served by an index
     std::string notice;         // what the user should know about this store, if anything
     std::array<ZoomExtent, kZoomLevels> extents{};
+    StatedMetadata stated;
 
     // Whether level z (0..31) holds tiles; false for any other z.
     bool ZoomPresent(std::int32_t z) const {

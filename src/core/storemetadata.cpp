@@ -18,8 +18,14 @@ std::string ColumnText(sqlite3_stmt* st, int col, bool& isNull) {
 
 void ApplyBounds(const std::string& value, StoreFacts& facts) {
     double b[4];
+    facts.stated.boundsGiven = true;
     if (ScanFourDoubles(value, b) && b[0] >= -180 && b[2] <= 180 && b[1] >= -90 && b[3] <= 90 &&
         b[0] < b[2] && b[1] < b[3]) {
+        facts.stated.boundsUsable = true;
+        facts.stated.west = b[0];
+        facts.stated.south = b[1];
+        facts.stated.east = b[2];
+        facts.stated.north = b[3];
         facts.west = b[0];
         facts.south = b[1];
         facts.east = b[2];
@@ -33,6 +39,7 @@ void ApplyRow(const std::string& key, const std::string& value, StoreFacts& fact
         if (!Trim(value).empty()) facts.name = value;
     } else if (AsciiIEquals(key, "format")) {
         facts.format = AsciiLower(value);
+        facts.stated.format = facts.format;
     } else if (AsciiIEquals(key, "bounds")) {
         ApplyBounds(value, facts);
     } else if (AsciiIEquals(key, "scheme")) {
@@ -41,6 +48,7 @@ void ApplyRow(const std::string& key, const std::string& value, StoreFacts& fact
         if (scheme == "tms") facts.xyzRows = false;
     } else if (AsciiIEquals(key, "minzoom") || AsciiIEquals(key, "maxzoom")) {
         const std::int64_t v = AtolLike(value);
+        (AsciiIEquals(key, "minzoom") ? facts.stated.minZoom : facts.stated.maxZoom) = v;
         if (v >= 0 && v <= 31)
             (AsciiIEquals(key, "minzoom") ? facts.minZoom : facts.maxZoom) = Wrap32(v);
     }

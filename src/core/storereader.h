@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "storefacts.h"
+#include "tilescan.h"
 
 namespace corvalis {
 
@@ -48,6 +50,32 @@ public:
     // Once *flag is set (by any thread), a ReadTile under way should give up
     // soon and fail; the flag outlives the reader.
     virtual void WatchInterrupt(const std::atomic<bool>* /*flag*/) {}
+    // Visits every stored tile once, in the order the file holds them: one
+    // pass over the tile table (or directories), never a read per key. True
+    // when the scan ran to its end or the visitor ended it; false with
+    // errorText when the store could not be read to its end (the tiles
+    // visited so far stay visited). A reader that cannot scan says so.
+    virtual bool ScanTiles(const TileScanVisitor& visit, std::string& errorText) {
+        (void)visit;
+        errorText = "this kind of store cannot be scanned";
+        return false;
+    }
+
+    // The number of stored tiles when the reader can tell it without a scan
+    // of the tiles' bytes; nothing otherwise (or when stopped).
+    virtual std::optional<std::int64_t> CountTiles(const StopRequested& stop) {
+        (void)stop;
+        return std::nullopt;
+    }
+
+    // The file's own structure check ("ok" when sound, else what it found);
+    // nothing for readers that have none, or when stopped. It may run on
+    // another thread while the reader scans (stop is then asked there), so
+    // it reads through a handle of its own.
+    virtual std::optional<std::string> IntegrityCheck(const StopRequested& stop) {
+        (void)stop;
+        return std::nullopt;
+    }
 };
 
 class StoreLayout {

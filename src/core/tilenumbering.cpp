@@ -51,6 +51,33 @@ bool TileNumbering::ToStored(std::int32_t z, std::int32_t x, std::int32_t y, std
     return true;
 }
 
+TilePlacement TileNumbering::ToWorld(std::int64_t zs, std::int64_t xs, std::int64_t ys,
+                                     std::int64_t& z, std::int64_t& x, std::int64_t& y) const {
+    z = zs;
+    x = xs;
+    y = ys;
+    // Stored zooms past the 32-bit range name no level (and would overflow
+    // the reversed-zoom arithmetic).
+    if (zs < INT32_MIN || zs > INT32_MAX) return TilePlacement::Unplaced;
+    const std::optional<std::int32_t> level = WorldZoom(zs);
+    if (!level) return TilePlacement::Unplaced;
+    z = *level;
+    // Numbers this far out lie outside the grid whatever the mapping; they are
+    // kept as stored so that the arithmetic below cannot overflow.
+    constexpr std::int64_t kFar = std::int64_t{1} << 40;
+    if (xs < -kFar || xs > kFar || ys < -kFar || ys > kFar) return TilePlacement::OutsideGrid;
+    std::int64_t row = ys;
+    if (placed) {
+        const Level& at = levels[static_cast<std::size_t>(*level)];
+        x += at.offsetX;
+        row += at.offsetY;
+    }
+    const std::int64_t last = (std::int64_t{1} << *level) - 1;
+    y = xyzRows ? row : last - row;
+    const bool inside = x >= 0 && x <= last && y >= 0 && y <= last;
+    return inside ? TilePlacement::InGrid : TilePlacement::OutsideGrid;
+}
+
 ZoomExtent TileNumbering::ToWorldExtent(std::int32_t z, std::int32_t x0, std::int32_t x1,
                                         std::int32_t y0, std::int32_t y1) const {
     std::int64_t minX = x0, maxX = x1, minY = y0, maxY = y1;

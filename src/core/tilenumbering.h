@@ -8,6 +8,7 @@
 
 #include "storefacts.h"
 #include "tileindex.h"
+#include "tilescan.h"
 
 namespace corvalis {
 
@@ -34,6 +35,13 @@ struct TileNumbering {
     // file holds them; false when the store cannot hold that tile.
     bool ToStored(std::int32_t z, std::int32_t x, std::int32_t y, std::int32_t& zs,
                   std::int32_t& xs, std::int32_t& ys) const;
+
+    // Where the stored numbers (zs, xs, ys) of a tile lie: on return z, x and
+    // y hold its world numbers (64-bit, so a column or row past the grid
+    // keeps its true value) or, for an Unplaced tile, the stored numbers.
+    // The inverse of ToStored for every world tile.
+    TilePlacement ToWorld(std::int64_t zs, std::int64_t xs, std::int64_t ys, std::int64_t& z,
+                          std::int64_t& x, std::int64_t& y) const;
 
     // The world extent of level z from the stored column and row ranges.
     ZoomExtent ToWorldExtent(std::int32_t z, std::int32_t x0, std::int32_t x1, std::int32_t y0,

@@ -199,6 +199,22 @@ bool TileDatabase::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
     return true;
 }
 
+bool TileDatabase::ScanTiles(const TileScanVisitor& visit, std::string& errorText) {
+    if (!reader_) {
+        errorText = "no store is open";
+        return false;
+    }
+    return reader_->ScanTiles(visit, errorText);
+}
+
+std::optional<std::int64_t> TileDatabase::CountTiles(const StopRequested& stop) {
+    return reader_ ? reader_->CountTiles(stop) : std::nullopt;
+}
+
+std::optional<std::string> TileDatabase::IntegrityCheck(const StopRequested& stop) {
+    return reader_ ? reader_->IntegrityCheck(stop) : std::nullopt;
+}
+
 void TileDatabase::BeginReadBatch() {
     if (readBatchDepth_++ == 0 && reader_) reader_->BeginReadBatch();
 }

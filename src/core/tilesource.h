@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "oruxsidecar.h"
 #include "sqlitestore.h"
 #include "storefacts.h"
+#include "tilescan.h"
 
 namespace corvalis {
 
@@ -55,6 +57,18 @@ public:
     // a store whose reads are slow or gated). Set while no read runs.
     using ReadHook = std::function<void(std::int32_t z, std::int32_t x, std::int32_t y)>;
     void SetReadHook(ReadHook hook) { readHook_ = std::move(hook); }
+    // Visits every stored tile once in storage order, in one pass over the
+    // file (StoreReader::ScanTiles). Tile reads must not be made from the
+    // visitor. False with errorText when no store is open or the scan failed.
+    bool ScanTiles(const TileScanVisitor& visit, std::string& errorText);
+    // The number of stored tiles when the store tells it without a scan.
+    std::optional<std::int64_t> CountTiles(const StopRequested& stop = {});
+    // The file's structure check: "ok" when sound; nothing when the store has
+    // none (not an SQLite file) or it was stopped. Safe to call from another
+    // thread while this thread scans or reads (not while it opens or closes).
+    std::optional<std::string> IntegrityCheck(const StopRequested& stop = {});
+    // The metadata's own words, before they were checked against the tiles.
+    const StatedMetadata& stated() const { return facts_.stated; }
 
     // Read-only view of the store's state.
     bool isOpen() const { return reader_ != nullptr; }

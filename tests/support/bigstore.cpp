@@ -12,7 +12,7 @@
 namespace testsupport {
 
 void WriteBigMbtiles(const std::string& path, std::int64_t rows,
-                     const std::vector<std::vector<std::uint8_t>>& pool) {
+                     const std::vector<std::vector<std::uint8_t>>& pool, bool uniqueContents) {
     std::filesystem::remove(path);
     const corvalis::SqliteConnection db = OpenConnection(path);
     if (!db) throw std::runtime_error("cannot create " + path);
@@ -32,11 +32,20 @@ void WriteBigMbtiles(const std::string& path, std::int64_t rows,
             corvalis::PrepareStatement(db.get(), "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4);");
         if (!st) throw std::runtime_error(sqlite3_errmsg(db.get()));
         std::int64_t written = 0;
+        std::vector<std::uint8_t> stamped;
         for (int z = 0; written < rows && z < 31; ++z) {
             const std::int64_t n = std::int64_t{1} << z;
             for (std::int64_t x = 0; x < n && written < rows; ++x)
                 for (std::int64_t y = 0; y < n && written < rows; ++y, ++written) {
-                    const auto& blob = pool[static_cast<std::size_t>(written) % pool.size()];
+                    const auto& pooled = pool[static_cast<std::size_t>(written) % pool.size()];
+                    // Unique contents: the row number stamped into bytes 3 to 10.
+                    if (uniqueContents && pooled.size() >= 11) {
+                        stamped = pooled;
+                        for (int b = 0; b < 8; ++b)
+                            stamped[3 + static_cast<std::size_t>(b)] =
+                                static_cast<std::uint8_t>(written >> (8 * b));
+                    }
+                    const auto& blob = uniqueContents && pooled.size() >= 11 ? stamped : pooled;
                     const corvalis::StatementScope scope(st.get());
                     sqlite3_bind_int(st.get(), 1, z);
                     sqlite3_bind_int64(st.get(), 2, x);

@@ -9,8 +9,11 @@
 namespace testsupport {
 
 // Rows are written level by level in TMS numbering; blobs cycle through pool.
+// With uniqueContents, each row's copy has the row number in its bytes 3 to
+// 10 (blobs of at least 11 bytes), so that no two tiles are identical.
 void WriteBigMbtiles(const std::string& path, std::int64_t rows,
-                     const std::vector<std::vector<std::uint8_t>>& pool);
+                     const std::vector<std::vector<std::uint8_t>>& pool,
+                     bool uniqueContents = false);
 
 // The same tiles, with the same blobs, as a GeoPackage pyramid (table
 // "tiles_gpkg", EPSG:3857, zoom_level = world zoom, rows from the top) whose

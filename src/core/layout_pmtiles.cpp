@@ -1,14 +1,24 @@
 // PMTiles v3 archives: one file of a header, directories of Hilbert tile ids
 // and the tiles, read with positional reads (pmtiles_archive.h).
+#include <algorithm>
+#include <climits>
+#include <string>
+
 #include "pmtiles_archive.h"
 #include "pmtiles_header.h"
 #include "storeopening.h"
 #include "storereader.h"
 #include "textutil.h"
+#include "tilescan.h"
 
 namespace corvalis {
 
 namespace {
+
+// A scan visits every tile a run addresses, and the store check keeps 16
+// bytes for each: a few bytes of directory can address billions of tiles, so
+// a scan gives up beyond this many (a 1 GiB ledger).
+constexpr std::int64_t kMaxScannedTiles = std::int64_t{1} << 26;
 
 class PmtilesReader final : public StoreReader {
 public:
@@ -18,6 +28,39 @@ public:
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                   std::vector<std::uint8_t>& bytes) override {
         return archive.ReadTile(z, x, y, bytes);
+    }
+
+    // The directories in file order; the tiles of a run share the bytes read
+    // once for its first tile. Tiles are visited as stored (compressed).
+    bool ScanTiles(const TileScanVisitor& visit, std::string& errorText) override {
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t bytesAt = 0, bytesLength = 0;
+        std::int64_t visited = 0;
+        bool tooMany = false;
+        ScannedTile tile;
+        const bool read = archive.ForEachTile(
+            [&](const PmtilesTile& t) {
+                if (++visited > kMaxScannedTiles) return !(tooMany = true);
+                if (t.offset != bytesAt || t.length != bytesLength || visited == 1) {
+                    bytesAt = t.offset;
+                    bytesLength = t.length;
+                    const bool small = t.length <= static_cast<std::uint64_t>(kMaxScannedTileBytes);
+                    if (!small || !archive.ReadBytes(t.offset, t.length, bytes)) bytes.clear();
+                }
+                tile.z = t.z;
+                tile.x = t.x;
+                tile.y = t.y;
+                tile.data = bytes.empty() ? nullptr : bytes.data();
+                tile.size = bytes.size();
+                tile.storedSize = static_cast<std::int64_t>(
+                    std::min<std::uint64_t>(t.length, std::uint64_t{INT64_MAX}));
+                return visit(tile);
+            },
+            errorText);
+        if (tooMany)
+            errorText = "the archive addresses more than " + std::to_string(kMaxScannedTiles) +
+                        " tiles; the scan stopped there";
+        return read || (!tooMany && errorText.empty());
     }
 };
 
@@ -38,6 +81,16 @@ void TakeFacts(const PmtilesArchive& archive, const std::string& path, StoreFact
     facts.minZoom = archive.minZoomHint();
     facts.maxZoom = archive.maxZoomHint();
     facts.hasBounds = archive.HeaderBounds(facts.west, facts.south, facts.east, facts.north);
+    // What the header states, for the store check to hold against the tiles.
+    StatedMetadata& stated = facts.stated;
+    if (!facts.format.empty()) stated.format = facts.format;
+    if (facts.minZoom >= 0) stated.minZoom = facts.minZoom;
+    if (facts.maxZoom >= 0) stated.maxZoom = facts.maxZoom;
+    stated.boundsGiven = stated.boundsUsable = facts.hasBounds;
+    stated.west = facts.west;
+    stated.south = facts.south;
+    stated.east = facts.east;
+    stated.north = facts.north;
     for (std::size_t z = 0; z < facts.extents.size(); ++z) {
         const PmtilesLevel& level = archive.levels()[z];
         if (level.present)

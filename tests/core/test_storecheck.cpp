@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "pmtileswriter.h"
 #include "storecheck.h"
 #include "storecheck_ledger.h"
 #include "storewriter.h"
@@ -175,6 +176,34 @@ TEST(StoreCheck, IdenticalContentsAreConfirmed) {
     EXPECT_EQ(std::tie(most.duplicates.tiles, most.duplicates.groups, most.duplicates.bytes),
               std::make_tuple(16, 1, 64));
     EXPECT_TRUE(most.duplicates.confirmed);
+}
+
+// A PMTiles archive is scanned through its directories: a run of identical
+// tiles counts each tile, and its copies as identical contents.
+TEST(StoreCheck, PmtilesRunsCountEveryTile) {
+    const TempDir dir;
+    const std::string path = dir.file("a.pmtiles");
+    testsupport::PmtilesWriter w;
+    int tag = 0;
+    for (int z = 0; z <= 2; ++z)
+        for (std::uint64_t x = 0; x < (1u << z); ++x)
+            for (std::uint64_t y = 0; y < (1u << z); ++y) w.Tile(z, x, y, Png(++tag));
+    const std::uint32_t same = w.Content(Png(999));
+    for (std::uint64_t x = 0; x < 8; ++x)
+        for (std::uint64_t y = 0; y < 8; ++y) w.Tile(3, x, y, same);
+    testsupport::PmtilesOptions o;
+    o.leafSize = 4;
+    w.Write(path, o);
+    corvalis::TileDatabase store;
+    std::string error;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    const auto r = corvalis::RunStoreCheck(store, {});
+    EXPECT_EQ(r.scanError, "");
+    EXPECT_EQ(r.tiles, 85);
+    EXPECT_EQ(std::tie(r.levels[3].tiles, r.levels[3].holes, r.levels[3].maxX),
+              std::make_tuple(64, 0, 7));
+    EXPECT_EQ(std::tie(r.duplicates.tiles, r.duplicates.groups), std::make_tuple(63, 1));
+    EXPECT_EQ(r.ProblemCount(), 0) << ::testing::PrintToString(corvalis::FormatCheckReport(r));
 }
 
 TEST(StoreCheck, HolesAndTheCoverageGrid) {

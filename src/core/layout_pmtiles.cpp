@@ -33,6 +33,7 @@ void TakeFacts(const PmtilesArchive& archive, const std::string& path, StoreFact
     facts.xyzRows = true;
     facts.hasTileIndex = true;
     facts.format = archive.format();
+    facts.vectorLayers = archive.vectorLayers();
     facts.name = Trim(archive.name()).empty() ? DefaultName(path) : archive.name();
     // Zooms beyond the world's levels are passed over, like metadata's.
     facts.minZoom = archive.minZoomHint();

@@ -4,6 +4,7 @@
 
 #include "jsonscan.h"
 #include "pmtiles_hilbert.h"
+#include "storefacts.h"
 
 namespace corvalis {
 
@@ -220,6 +221,7 @@ void PmtilesArchive::ReadName() {
         return;
     const std::string_view json(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     name_ = JsonTopLevelString(json, "name").value_or("");
+    vectorLayers_ = JsonVectorLayerIds(json, kMaxVectorLayerIds);
 }
 
 bool PmtilesArchive::HeaderBounds(double& west, double& south, double& east, double& north) const {
@@ -287,7 +289,12 @@ bool PmtilesArchive::ReadStoredTile(std::int32_t z, std::int32_t x, std::int32_t
 
 bool PmtilesArchive::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                               std::vector<std::uint8_t>& out) {
-    if (header_.tileCompression != kPmtilesCompressionNone) {
+    // Gzip vector tiles are handed over as stored: the vector decoder inflates
+    // them, bounded. Any other compressed tile cannot be drawn.
+    const bool storedAsIs = header_.tileCompression == kPmtilesCompressionNone ||
+                            (header_.tileType == kPmtilesTileMvt &&
+                             header_.tileCompression == kPmtilesCompressionGzip);
+    if (!storedAsIs) {
         out.clear();
         return false;
     }

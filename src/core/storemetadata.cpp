@@ -1,6 +1,7 @@
 #include "storemetadata.h"
 
 #include "imageformat.h"
+#include "jsonscan.h"
 #include "sqlitehandles.h"
 #include "textutil.h"
 
@@ -33,6 +34,8 @@ void ApplyRow(const std::string& key, const std::string& value, StoreFacts& fact
         if (!Trim(value).empty()) facts.name = value;
     } else if (AsciiIEquals(key, "format")) {
         facts.format = AsciiLower(value);
+    } else if (AsciiIEquals(key, "json")) {
+        facts.vectorLayers = JsonVectorLayerIds(value, kMaxVectorLayerIds);
     } else if (AsciiIEquals(key, "bounds")) {
         ApplyBounds(value, facts);
     } else if (AsciiIEquals(key, "scheme")) {

@@ -130,12 +130,17 @@ void SetVectorTileRecogniser(VectorTileRecogniser recogniser) {
 }
 
 // A corner tile without a picture header that the recogniser takes makes the
-// store a vector store; a layout without a stored format name then says "pbf".
+// store a vector store.
 bool TileDatabase::RecogniseVectorCorner() {
     const VectorTileRecogniser recognise = gVectorRecogniser.load(std::memory_order_acquire);
     if (recognise == nullptr || !recognise(tileBuffer_.data(), tileBuffer_.size())) return false;
     facts_.vector = true;
-    if (facts_.formatFromProbe) facts_.format = "pbf";
+    // A picture format's name (MBTiles says "jpg" when it names none) is
+    // plainly wrong for these tiles; any other stored name is kept.
+    const std::string& f = facts_.format;
+    if (facts_.formatFromProbe || f.empty() || f == "jpg" || f == "jpeg" || f == "png" ||
+        f == "webp")
+        facts_.format = "pbf";
     return true;
 }
 

@@ -17,6 +17,11 @@ public:
     bool PrepareReads(std::string&) override { return true; }
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                   std::vector<std::uint8_t>& bytes) override {
+        // Gzip vector tiles go to the renderer as stored: its vector decoder
+        // inflates them, bounded. Other compressed tiles cannot be drawn.
+        const PmtilesHeader& h = archive.header();
+        if (archive.isVector() && h.tileCompression == kPmtilesCompressionGzip)
+            return archive.ReadStoredTile(z, x, y, bytes);
         return archive.ReadTile(z, x, y, bytes);
     }
 };

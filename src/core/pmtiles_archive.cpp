@@ -289,12 +289,7 @@ bool PmtilesArchive::ReadStoredTile(std::int32_t z, std::int32_t x, std::int32_t
 
 bool PmtilesArchive::ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                               std::vector<std::uint8_t>& out) {
-    // Gzip vector tiles are handed over as stored: the vector decoder inflates
-    // them, bounded. Any other compressed tile cannot be drawn.
-    const bool storedAsIs = header_.tileCompression == kPmtilesCompressionNone ||
-                            (header_.tileType == kPmtilesTileMvt &&
-                             header_.tileCompression == kPmtilesCompressionGzip);
-    if (!storedAsIs) {
+    if (header_.tileCompression != kPmtilesCompressionNone) {
         out.clear();
         return false;
     }

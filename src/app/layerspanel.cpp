@@ -4,6 +4,8 @@
 #include <QPixmap>
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace {
 
 QIcon Swatch(const QColor& colour) {
@@ -38,4 +40,7 @@ void TLayersPanel::SetEntries(const std::vector<corvalis::LegendEntry>& entries)
         item->setCheckState(e.hidden ? Qt::Unchecked : Qt::Checked);
     }
     if (verticalScrollBar() != nullptr) verticalScrollBar()->setValue(scrolled);
+    // As tall as its rows, up to kMaxHeight; a scroll bar beyond.
+    const int rowHeight = count() > 0 ? sizeHintForRow(0) : 0;
+    resize(width(), std::clamp(count() * rowHeight + 2 * frameWidth() + 4, 40, kMaxHeight));
 }

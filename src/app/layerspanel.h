@@ -13,6 +13,7 @@
 class TLayersPanel : public QListWidget {
     Q_OBJECT
 public:
+    static constexpr int kMaxHeight = 320;
     explicit TLayersPanel(QWidget* parent);
     // Lists the legend's entries (the row under the pointer keeps its place).
     void SetEntries(const std::vector<corvalis::LegendEntry>& entries);

@@ -7,7 +7,8 @@ ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 RELEASE_DIR ?= build-release
 # The tests that exercise the renderer's decode threads, also run under ThreadSanitizer.
-TSAN_TESTS ?= test_maprenderer test_renderpool test_asynccompose test_storecheck test_storecheck_output
+TSAN_TESTS ?= test_maprenderer test_renderpool test_asynccompose test_vectorstores test_storecheck \
+	test_storecheck_output
 # Seconds each fuzz target runs: briefly in `make test`, as long as asked in `make fuzz`.
 FUZZ_SECONDS ?= 600
 FUZZ_TEST_SECONDS ?= 30

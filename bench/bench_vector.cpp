@@ -13,7 +13,12 @@
 //                          cells of 512 pixels) drawn into one frame by N
 //                          threads, each with its own codec and its own
 //                          picture over the frame, as the decode pool does:
-//                          vector against JPEG, and N threads against one.
+//                          vector against JPEG, and N threads against one;
+//   render/KIND/threads:N  a forced render of a 1920 x 1080 view through the
+//                          renderer (frames forgotten first, N decode
+//                          threads) at level 4 of a store of 512-pixel tiles:
+//                          the generator's vector tiles against the JPEG
+//                          photo store's (quality 85).
 // Each runs three times, interleaved at random; ratios use the fastest run.
 #include <benchmark/benchmark.h>
 
@@ -21,6 +26,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -28,9 +34,12 @@
 #include <vector>
 
 #include "earthtiles.h"
+#include "maprenderer.h"
 #include "mvtwriter.h"
+#include "photostores.h"
 #include "ratioreporter.h"
 #include "tiledecoder.h"
+#include "tilesource.h"
 #include "vectorcodec.h"
 #include "vectortiles.h"
 
@@ -169,6 +178,39 @@ void ViewJpeg(benchmark::State& state, int threads) {
     });
 }
 
+// Levels 4 of the Earth's vector tiles, written on first use.
+const std::string& VectorStorePath() {
+    static const std::string path = [] {
+        const std::string file = benchsupport::Scratch().File("earth-vector.mbtiles");
+        std::fprintf(stderr, "generating the vector store...\n");
+        const QImage world = testsupport::LoadWorld(testsupport::kDefaultEarthPicture);
+        testsupport::WriteVectorMbtiles(file, world, kLevel, kLevel);
+        return file;
+    }();
+    return path;
+}
+
+void ForcedRender(benchmark::State& state, const std::string* path, int threads) {
+    corvalis::TileDatabase store;
+    std::string error;
+    if (!store.Open(*path, error)) return state.SkipWithError(error.c_str());
+    corvalis::MapViewport viewport;
+    viewport.SetViewSize(1920, 1080);
+    viewport.AttachStore(&store);
+    viewport.SetZoom(kLevel, true);
+    corvalis::MapRenderer renderer;
+    corvalis::TileDecoder decoder;
+    renderer.SetDecodeThreads(threads);
+    renderer.SetVectorStyle({}, store.vectorTiles());
+    for (auto _ : state) {
+        renderer.ResetFrames();
+        renderer.Render(store, decoder, viewport, true);
+        if (renderer.MissingCount() != 0 || renderer.LoadedCount() == 0)
+            state.SkipWithError("not every tile was drawn");
+    }
+    state.counters["tiles"] = renderer.LoadedCount();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,6 +256,15 @@ int main(int argc, char** argv) {
     }
     pairs.emplace_back("view/vector/threads:" + std::to_string(threads) + "/real_time",
                        "view/vector/threads:1/real_time");
+    static const std::string vectorStore = VectorStorePath();
+    static const std::string jpegStore =
+        benchsupport::PhotoStorePath({benchsupport::PhotoFormat::Jpeg, 512});
+    for (int n : {1, threads}) {
+        const std::string t = "/threads:" + std::to_string(n);
+        add("render/jpeg512" + t, ForcedRender, &jpegStore, n)->Unit(benchmark::kMillisecond);
+        add("render/vector" + t, ForcedRender, &vectorStore, n)->Unit(benchmark::kMillisecond);
+        pairs.emplace_back("render/vector" + t + "/real_time", "render/jpeg512" + t + "/real_time");
+    }
     std::string interleave = "--benchmark_enable_random_interleaving=true";
     std::vector<char*> args(argv, argv + argc);
     args.insert(args.begin() + 1, interleave.data());

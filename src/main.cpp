@@ -18,8 +18,10 @@
 
 #include "appicons.h"
 #include "faultcapture.h"
+#include "tilesource.h"
 #include "unitmain.h"
 #include "usage.h"
+#include "vectorcodec.h"
 
 namespace {
 
@@ -126,6 +128,8 @@ int main(int argc, char** argv) {
     if (const auto text = corvalis::InformationalOutput(argc, argv)) return PrintInformation(*text);
     corvalis::InstallFaultHandlers();
     gHeadlessMode = IsHeadlessMode(argc, argv);
+    // --info and the window both tell vector stores by their tiles' bytes.
+    corvalis::SetVectorTileRecogniser(&corvalis::LooksLikeVectorTile);
     // A reader that stops early (--info | head -1) must not end the run
     // before its report is in the log: writes to it just fail.
     if (gHeadlessMode) std::signal(SIGPIPE, SIG_IGN);

@@ -4,6 +4,8 @@
 //   test_orux.db/.omm  an Orux local grid placed by its sidecar at levels 2 and 3
 //   sample.mbtiles     the Earth picture in Web Mercator, levels 0-4, JPEG tiles
 //   world.gpkg         the same tiles as a GeoPackage tile pyramid (table "world")
+//   vector.mbtiles     vector tiles of the Earth picture (format pbf, gzip MVT), levels 0-2
+//   vector.pmtiles     the same tiles in a PMTiles archive (tile type MVT, gzip tiles)
 // Usage: fixturegen OUTPUT_DIR [EARTH_IMAGE]
 #include <QGuiApplication>
 #include <QImage>
@@ -20,6 +22,7 @@
 #include "pmtileswriter.h"
 #include "geopackagewriter.h"
 #include "storewriter.h"
+#include "vectortiles.h"
 
 namespace {
 
@@ -113,6 +116,23 @@ void WriteGeoPackage(const std::string& path, const TileSet& tiles) {
     w.Exec("COMMIT;");
 }
 
+// The Earth's vector tiles of levels z0..z1 as a PMTiles archive.
+void WriteVectorPmtiles(const std::string& path, const QImage& world, int z0, int z1) {
+    testsupport::PmtilesWriter w;
+    for (int z = z0; z <= z1; ++z)
+        for (int y = 0; y < (1 << z); ++y)
+            for (int x = 0; x < (1 << z); ++x)
+                w.Tile(z, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y),
+                       testsupport::mvt::Gzip(testsupport::EarthVectorTile(world, z, x, y)));
+    testsupport::PmtilesOptions o;
+    o.internalCompression = testsupport::kPmtGzip;
+    o.tileCompression = testsupport::kPmtGzip;
+    o.tileType = 1;  // MVT
+    o.metadata = R"({"name":"Earth vector","vector_layers":[{"id":"land"},{"id":"coastline"},)"
+                 R"({"id":"graticule"},{"id":"roads"},{"id":"places"}]})";
+    w.Write(path, o);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +164,8 @@ int main(int argc, char** argv) {
                   {"maxzoom", "4"},
                   {"description", "Blue-marble style picture of the Earth in Web Mercator"}});
     WriteGeoPackage((out / "world.gpkg").string(), sample);
+    testsupport::WriteVectorMbtiles((out / "vector.mbtiles").string(), world, 0, 2);
+    WriteVectorPmtiles((out / "vector.pmtiles").string(), world, 0, 2);
     std::printf("fixturegen: stores written to %s\n", out.string().c_str());
     return 0;
 }

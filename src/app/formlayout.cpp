@@ -12,6 +12,7 @@
 #include <string>
 
 #include "appicons.h"
+#include "layerspanel.h"
 #include "unitmain.h"
 
 namespace {
@@ -92,12 +93,17 @@ void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
                         "overview", "Show or hide the overview of the store", "Overview"});
     form.btnOverview->setCheckable(true);
     form.btnOverview->setChecked(true);
+    form.btnLayers = MakeButton(form.PanelTop, {"btnLayers", "Layers", QRect(306, 9, 84, 30),
+                                                "layers", "layers",
+                                                "Show or hide the layers of a vector store",
+                                                "Layers of the vector tiles"});
+    form.btnLayers->setCheckable(true);
     form.lblZoom = new QLabel("Zoom -", form.PanelTop);
     form.lblZoom->setObjectName("lblZoom");
     QFont bold = formFont;
     bold.setBold(true);
     form.lblZoom->setFont(bold);
-    form.lblZoom->setGeometry(316, 16, 60, 17);
+    form.lblZoom->setGeometry(402, 16, 60, 17);
     form.lblZoom->setMinimumSize(60, 17);
 
     form.sboxMap = new TMapBox(client);
@@ -115,6 +121,10 @@ void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
     form.PanelThumb = new TPaintBox(form.PanelEagle);
     form.PanelThumb->setObjectName("PanelThumb");
     form.PanelThumb->setGeometry(0, 0, 200, 200);
+
+    form.PanelLayers = new TLayersPanel(form.sboxMap);
+    form.PanelLayers->setGeometry(8, 8, 200, 240);
+    form.PanelLayers->hide();
 
     column->addWidget(form.PanelTop);
     column->addWidget(form.sboxMap, 1);

@@ -13,6 +13,7 @@
 
 #include "diagnosticmodes.h"
 #include "formdialogs.h"
+#include "layerspanel.h"
 #include "formlayout.h"
 #include "logging.h"
 #include "textutil.h"
@@ -122,6 +123,7 @@ void TFormMain::FormDestroy() {
     PanelThumb->OnPaint = nullptr;
     PanelThumb->OnMouseDown = PanelThumb->OnMouseMove = PanelThumb->OnMouseUp = nullptr;
     PanelThumb->OnDblClick = nullptr;
+    PanelLayers->OnToggle = nullptr;
     sboxMap->OnResize = nullptr;
 }
 
@@ -193,6 +195,12 @@ void TFormMain::UpdateControls() {
     btnZoomIn->setEnabled(session.CanZoomIn());
     btnZoomOut->setEnabled(session.CanZoomOut());
     btnOverview->setEnabled(session.StoreOpen());
+    btnLayers->setEnabled(session.VectorStore());
+    if (!session.VectorStore()) {
+        PanelLayers->hide();
+        btnLayers->setChecked(false);
+    }
+    RefreshLegend(true);
     btnOpen->setEnabled(true);
     lblZoom->setText(Q(session.ZoomLabel()));
     lblZoom->adjustSize();

@@ -15,6 +15,7 @@
 class QFileDialog;
 class QLabel;
 class QToolButton;
+class TLayersPanel;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -59,6 +60,11 @@ public:
     void FormResize();
     void btnOpenClick();
     void btnOverviewClick();
+    // The legend of a vector store (unitmain_vector.cpp).
+    void btnLayersClick();
+    void RefreshLegend(bool always);
+    void LayerToggled(std::size_t index);
+    void ShowHoverTip(int x, int y);
     void btnZoomInClick();
     void btnZoomOutClick();
     void sboxMapResize();
@@ -91,12 +97,14 @@ public:
     QToolButton* btnZoomOut = nullptr;
     QToolButton* btnZoomIn = nullptr;
     QToolButton* btnOverview = nullptr;
+    QToolButton* btnLayers = nullptr;
     QLabel* lblZoom = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     TMapBox* sboxMap = nullptr;
     TImageBox* imgMap = nullptr;
     QWidget* PanelEagle = nullptr;
     TPaintBox* PanelThumb = nullptr;
+    TLayersPanel* PanelLayers = nullptr;  // hidden until btnLayers is checked
     QFileDialog* OpenDialog1 = nullptr;  // made on first use
 
 protected:

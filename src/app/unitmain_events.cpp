@@ -2,6 +2,7 @@
 #include <QToolButton>
 #include <QtMath>
 
+#include "layerspanel.h"
 #include "unitmain.h"
 
 void TFormMain::BindEvents() {
@@ -9,6 +10,8 @@ void TFormMain::BindEvents() {
     connect(btnZoomOut, &QToolButton::clicked, this, [this] { btnZoomOutClick(); });
     connect(btnZoomIn, &QToolButton::clicked, this, [this] { btnZoomInClick(); });
     connect(btnOverview, &QToolButton::clicked, this, [this] { btnOverviewClick(); });
+    connect(btnLayers, &QToolButton::clicked, this, [this] { btnLayersClick(); });
+    PanelLayers->OnToggle = [this](std::size_t index) { LayerToggled(index); };
     sboxMap->OnResize = [this] {
         imgMap->setGeometry(sboxMap->rect());
         // The map area gets its size after the window, so the panel follows here too.

@@ -23,6 +23,7 @@ void TFormMain::imgMapMouseMove(int x, int y) {
         case MapSession::PointerEffect::StatusBar: UpdateStatusBar(); break;
         case MapSession::PointerEffect::None: break;
     }
+    ShowHoverTip(x, y);
 }
 
 void TFormMain::imgMapMouseUp(Qt::MouseButton, int, int) {

@@ -16,6 +16,7 @@ void TFormMain::RenderMap(bool force) {
     // Content that now fits the view cannot be dragged: no hand over it.
     if (!session.Dragging() && session.Viewport().ContentFitsView()) imgMap->unsetCursor();
     UpdateStatusBar();
+    RefreshLegend(false);
 }
 
 void TFormMain::SetAsyncRendering(bool on) {
@@ -32,6 +33,7 @@ void TFormMain::MapProgress() {
     if (!progress.settled) return;
     PanelThumb->update();
     UpdateStatusBar();
+    RefreshLegend(false);
 }
 
 void TFormMain::SyncViewSize() {

@@ -142,21 +142,58 @@ bool Scanner::SkipValue() {
 
 }  // namespace
 
-std::optional<std::string> JsonTopLevelString(std::string_view json, std::string_view key) {
-    Scanner sc(json);
-    if (!sc.Take('{')) return std::nullopt;
-    if (sc.At('}')) return std::nullopt;
+namespace {
+
+// Leaves the scanner at the value of the first member named key of the
+// top-level object.
+bool FindTopLevel(Scanner& sc, std::string_view key) {
+    if (!sc.Take('{') || sc.At('}')) return false;
     for (;;) {
         std::string name;
-        if (!sc.String(&name) || !sc.Take(':')) return std::nullopt;
-        if (name == key) {
-            std::string value;
-            if (!sc.At('"') || !sc.String(&value)) return std::nullopt;
-            return value;
-        }
-        if (!sc.SkipValue()) return std::nullopt;
-        if (!sc.Take(',')) return std::nullopt;
+        if (!sc.String(&name) || !sc.Take(':')) return false;
+        if (name == key) return true;
+        if (!sc.SkipValue() || !sc.Take(',')) return false;
     }
+}
+
+// One object of an array: its "id" string, when it has one. False when malformed.
+bool ObjectId(Scanner& sc, std::optional<std::string>& id) {
+    if (!sc.Take('{')) return false;
+    if (sc.Take('}')) return true;
+    for (;;) {
+        std::string name;
+        if (!sc.String(&name) || !sc.Take(':')) return false;
+        if (name == "id" && !id && sc.At('"')) {
+            std::string value;
+            if (!sc.String(&value)) return false;
+            id = std::move(value);
+        } else if (!sc.SkipValue()) {
+            return false;
+        }
+        if (!sc.Take(',')) return sc.Take('}');
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> JsonTopLevelString(std::string_view json, std::string_view key) {
+    Scanner sc(json);
+    std::string value;
+    if (!FindTopLevel(sc, key) || !sc.At('"') || !sc.String(&value)) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> JsonVectorLayerIds(std::string_view json, std::size_t limit) {
+    std::vector<std::string> ids;
+    Scanner sc(json);
+    if (!FindTopLevel(sc, "vector_layers") || !sc.Take('[') || sc.Take(']')) return ids;
+    while (ids.size() < limit) {
+        std::optional<std::string> id;
+        if (!ObjectId(sc, id)) break;
+        if (id) ids.push_back(std::move(*id));
+        if (!sc.Take(',')) break;
+    }
+    return ids;
 }
 
 }  // namespace corvalis

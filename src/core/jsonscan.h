@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvalis {
 
@@ -17,5 +18,10 @@ namespace corvalis {
 // json is not an object, the member is missing or not a string, or the text
 // before it is malformed.
 std::optional<std::string> JsonTopLevelString(std::string_view json, std::string_view key);
+
+// The "id" strings of the objects in the top-level "vector_layers" array of
+// json (TileJSON, MBTiles metadata "json", PMTiles metadata), at most limit,
+// in order; the scan stops at the first malformed text.
+std::vector<std::string> JsonVectorLayerIds(std::string_view json, std::size_t limit);
 
 }  // namespace corvalis

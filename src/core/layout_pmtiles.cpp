@@ -27,6 +27,11 @@ public:
     bool PrepareReads(std::string&) override { return true; }
     bool ReadTile(std::int32_t z, std::int32_t x, std::int32_t y,
                   std::vector<std::uint8_t>& bytes) override {
+        // Gzip vector tiles go to the renderer as stored: its vector decoder
+        // inflates them, bounded. Other compressed tiles cannot be drawn.
+        const PmtilesHeader& h = archive.header();
+        if (archive.isVector() && h.tileCompression == kPmtilesCompressionGzip)
+            return archive.ReadStoredTile(z, x, y, bytes);
         return archive.ReadTile(z, x, y, bytes);
     }
 
@@ -76,6 +81,7 @@ void TakeFacts(const PmtilesArchive& archive, const std::string& path, StoreFact
     facts.xyzRows = true;
     facts.hasTileIndex = true;
     facts.format = archive.format();
+    facts.vectorLayers = archive.vectorLayers();
     facts.name = Trim(archive.name()).empty() ? DefaultName(path) : archive.name();
     // Zooms beyond the world's levels are passed over, like metadata's.
     facts.minZoom = archive.minZoomHint();

@@ -4,6 +4,7 @@
 
 #include "jsonscan.h"
 #include "pmtiles_hilbert.h"
+#include "storefacts.h"
 
 namespace corvalis {
 
@@ -220,6 +221,7 @@ void PmtilesArchive::ReadName() {
         return;
     const std::string_view json(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     name_ = JsonTopLevelString(json, "name").value_or("");
+    vectorLayers_ = JsonVectorLayerIds(json, kMaxVectorLayerIds);
 }
 
 bool PmtilesArchive::HeaderBounds(double& west, double& south, double& east, double& north) const {

@@ -71,6 +71,8 @@ public:
     bool isVector() const { return header_.tileType == kPmtilesTileMvt; }
     // The metadata's top-level "name" string; "" when there is none.
     const std::string& name() const { return name_; }
+    // The vector layers the metadata lists (JsonVectorLayerIds).
+    const std::vector<std::string>& vectorLayers() const { return vectorLayers_; }
     // The header's zoom range; -1 for a value beyond 31, which is ignored.
     std::int32_t minZoomHint() const { return header_.minZoom <= 31 ? header_.minZoom : -1; }
     std::int32_t maxZoomHint() const { return header_.maxZoom <= 31 ? header_.maxZoom : -1; }
@@ -129,6 +131,7 @@ private:
     PmtilesLeafCache leaves_;
     PmtilesLevels levels_{};
     std::string name_;
+    std::vector<std::string> vectorLayers_;
     std::vector<std::uint8_t> chunk_;    // read buffer for compressed sections
     std::uint64_t budget_ = UINT64_MAX;  // left for the walk under way; UINT64_MAX: none
 };

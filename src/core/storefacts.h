@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvalis {
 
@@ -19,6 +20,8 @@ enum TileStoreKind : std::uint8_t {
 };
 
 inline constexpr int kZoomLevels = 32;
+// The most layer names taken from a store's metadata.
+inline constexpr std::size_t kMaxVectorLayerIds = 1000;
 
 struct ZoomExtent {
     std::int32_t minX = 0;
@@ -54,6 +57,11 @@ struct StoreFacts {
     // come from the ellipsoidal inverse, pixels and tile numbers are the same.
     bool ellipsoidal = false;
     std::string format;
+    // The tiles are Mapbox Vector Tiles: format "pbf" or "mvt", a PMTiles
+    // tile type MVT, or a corner tile the vector recogniser takes.
+    bool vector = false;
+    // The layers the metadata lists for a vector store (its "vector_layers").
+    std::vector<std::string> vectorLayers;
     // The format is that of the tile the size probe reads ("png", "jpg",
     // "webp", or "" for any other or none), not a stored name.
     bool formatFromProbe = false;

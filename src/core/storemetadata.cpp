@@ -1,6 +1,7 @@
 #include "storemetadata.h"
 
 #include "imageformat.h"
+#include "jsonscan.h"
 #include "sqlitehandles.h"
 #include "textutil.h"
 
@@ -40,6 +41,8 @@ void ApplyRow(const std::string& key, const std::string& value, StoreFacts& fact
     } else if (AsciiIEquals(key, "format")) {
         facts.format = AsciiLower(value);
         facts.stated.format = facts.format;
+    } else if (AsciiIEquals(key, "json")) {
+        facts.vectorLayers = JsonVectorLayerIds(value, kMaxVectorLayerIds);
     } else if (AsciiIEquals(key, "bounds")) {
         ApplyBounds(value, facts);
     } else if (AsciiIEquals(key, "scheme")) {

@@ -121,19 +121,49 @@ void TileDatabase::DeriveBoundsFromExtent() {
     facts_.hasBounds = facts_.west < facts_.east && facts_.south < facts_.north;
 }
 
-// The size of the first corner tile whose header tells one; 256 x 256 when
+namespace {
+std::atomic<VectorTileRecogniser> gVectorRecogniser{nullptr};
+}  // namespace
+
+void SetVectorTileRecogniser(VectorTileRecogniser recogniser) {
+    gVectorRecogniser.store(recogniser, std::memory_order_release);
+}
+
+// A corner tile without a picture header that the recogniser takes makes the
+// store a vector store.
+bool TileDatabase::RecogniseVectorCorner() {
+    const VectorTileRecogniser recognise = gVectorRecogniser.load(std::memory_order_acquire);
+    if (recognise == nullptr || !recognise(tileBuffer_.data(), tileBuffer_.size())) return false;
+    facts_.vector = true;
+    // A picture format's name (MBTiles says "jpg" when it names none) is
+    // plainly wrong for these tiles; any other stored name is kept.
+    const std::string& f = facts_.format;
+    if (facts_.formatFromProbe || f.empty() || f == "jpg" || f == "jpeg" || f == "png" ||
+        f == "webp")
+        facts_.format = "pbf";
+    return true;
+}
+
+// A vector store's tiles are the size it declares, else kVectorTileSize.
+// Otherwise: the size of the first corner tile whose header tells one; 256 x 256 when
 // the first readable corner tile has no header that does, or announces a
 // picture larger than any tile the decoder draws. A layout without a stored
 // format name takes that tile's.
 void TileDatabase::ProbeTileSize() {
-    facts_.tileWidth = 256;
-    facts_.tileHeight = 256;
+    facts_.vector = facts_.vector || facts_.format == "pbf" || facts_.format == "mvt";
+    const std::int32_t vectorSize = facts_.tileSizeHint > 0 ? facts_.tileSizeHint : kVectorTileSize;
+    facts_.tileWidth = facts_.tileHeight = facts_.vector ? vectorSize : 256;
+    if (facts_.vector) return;
     if (facts_.formatFromProbe) facts_.format.clear();
     for (std::int32_t z = facts_.minZoom; z <= facts_.maxZoom; ++z) {
         if (!zoomPresent(z)) continue;
         const ZoomExtent& e = facts_.Extent(z);
         std::int32_t w = 0, h = 0;
         if (!ProbeCornerTile(z, e.minX, e.minY, w, h)) continue;
+        if (w == 0 && RecogniseVectorCorner()) {
+            facts_.tileWidth = facts_.tileHeight = vectorSize;
+            return;
+        }
         if (facts_.formatFromProbe) facts_.format = ProbedFormatName(tileBuffer_);
         if (w > 0 && w <= kMaxTileSide && h > 0 && h <= kMaxTileSide) {
             facts_.tileWidth = w;

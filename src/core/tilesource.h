@@ -24,6 +24,15 @@ namespace corvalis {
 
 class StoreReader;
 
+// Tells whether a tile's bytes are a vector tile (compressed MVT). The core
+// does not parse MVT; the renderer installs its recogniser (once, at start).
+// With none installed, only stores that name their format are vector.
+using VectorTileRecogniser = bool (*)(const std::uint8_t* bytes, std::size_t count);
+void SetVectorTileRecogniser(VectorTileRecogniser recogniser);
+
+// The tile size of a vector store that declares none: MVT has no pixel size.
+inline constexpr std::int32_t kVectorTileSize = 512;
+
 class TileDatabase {
 public:
     TileDatabase();
@@ -88,6 +97,9 @@ public:
     }
     const std::string& path() const { return path_; }
     const std::string& format() const { return facts_.format; }
+    // The tiles are vector tiles (storefacts.h).
+    bool vectorTiles() const { return facts_.vector; }
+    const std::vector<std::string>& vectorLayers() const { return facts_.vectorLayers; }
     const std::string& name() const { return facts_.name; }
     std::int32_t minZoom() const { return facts_.minZoom; }
     std::int32_t maxZoom() const { return facts_.maxZoom; }
@@ -124,6 +136,7 @@ private:
     bool ExtentsDisplayable() const;
     void DeriveBoundsFromExtent();
     void ProbeTileSize();
+    bool RecogniseVectorCorner();
     bool ProbeCornerTile(std::int32_t z, std::int32_t x, std::int32_t y, std::int32_t& w,
                          std::int32_t& h);
 

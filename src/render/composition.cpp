@@ -6,6 +6,7 @@
 #include "maprenderer_frame.h"
 #include "tiledecoder.h"
 #include "tilesource.h"
+#include "vectorkeeper.h"
 
 namespace corvalis {
 
@@ -116,6 +117,11 @@ bool CellStates::Reset(std::size_t count) {
     return true;
 }
 
+void CellDrawer::HandOver(TileDecoder& decoder, std::size_t cell, bool drawn) const {
+    if (keeper_ == nullptr || !decoder.VectorStore()) return;
+    keeper_->Put(cell, drawn ? decoder.TakeVectorTile() : nullptr);
+}
+
 void InlineDrawer::Begin(QImage& target, CellStates& states,
                          const PlaceholderPainter& placeholder) {
     target_ = &target;
@@ -128,6 +134,7 @@ void InlineDrawer::Draw(std::size_t cell, const QRect& rect) {
                        decoder_->DrawTile(target_, rect.x(), rect.y(), rect.width(), rect.height(),
                                           bytes_.data(), static_cast<std::int64_t>(bytes_.size()));
     if (!drawn && placeholder_) placeholder_(*target_, rect);
+    if (decoder_ != nullptr) HandOver(*decoder_, cell, drawn);
     states_->Set(cell, drawn ? kCellLoaded : kCellMissing);
 }
 

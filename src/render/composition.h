@@ -19,6 +19,7 @@ namespace corvalis {
 
 class TileDatabase;
 class TileDecoder;
+class VectorTileKeeper;
 
 enum CellState : std::uint8_t {
     kCellPending = 0,
@@ -77,6 +78,18 @@ public:
     // Ends a composition that is given up: tiles not yet begun are dropped
     // (their cells stay pending); waits for the ones being drawn.
     virtual void Abandon() { Finish(); }
+
+    // Where the vector tiles decoded from now on are handed over (null:
+    // nowhere). Set while no composition runs.
+    void SetVectorKeeper(VectorTileKeeper* keeper) { keeper_ = keeper; }
+
+protected:
+    // Called by the drawing thread once a tile of a vector store is drawn
+    // (or failed), before its cell is set.
+    void HandOver(TileDecoder& decoder, std::size_t cell, bool drawn) const;
+
+private:
+    VectorTileKeeper* keeper_ = nullptr;
 };
 
 // Decodes every tile on the composing thread, with one decoder.

@@ -41,7 +41,22 @@ void MapRenderer::SetMissingTile(QImage picture) {
 }
 
 void MapRenderer::SetDevicePixelRatio(double ratio) {
-    devicePixelRatio = ratio > 0.0 ? ratio : 1.0;
+    ratio = ratio > 0.0 ? ratio : 1.0;
+    if (ratio != devicePixelRatio) vectorStyle.reset();
+    devicePixelRatio = ratio;
+}
+
+void MapRenderer::SetVectorStyle(VectorStyle style, bool vectorTiles) {
+    CancelComposition();
+    vectorLook = std::move(style);
+    vectorStore = vectorTiles;
+    vectorStyle.reset();
+}
+
+VectorStyle MapRenderer::CurrentVectorStyle() const {
+    VectorStyle style = vectorLook;
+    style.devicePixelRatio = devicePixelRatio;
+    return style;
 }
 
 RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
@@ -64,6 +79,7 @@ RenderOutcome MapRenderer::Render(TileDatabase& store, TileDecoder& decoder,
 }
 
 MapRenderer::MapRenderer() {
+    inlineDrawer.SetVectorKeeper(&keeper);
     SetDecodeThreads(DefaultDecodeThreads());
 }
 
@@ -82,6 +98,7 @@ void MapRenderer::SetDecodeThreads(int count) {
     pool.reset();
     try {
         pool = std::make_unique<DecodePool>(count);
+        pool->SetVectorKeeper(&keeper);
         if (background) pool->LowerPriority();
     } catch (const std::exception&) {
         // No threads to be had (or no memory): decode on the composing thread.
@@ -94,6 +111,9 @@ int MapRenderer::DecodeThreads() const {
 }
 
 CellDrawer& MapRenderer::Drawer(TileDecoder& decoder) {
+    if (!vectorStyle) vectorStyle = std::make_shared<const VectorStyle>(CurrentVectorStyle());
+    decoder.SetVectorStyle(vectorStyle, vectorStore);
+    if (pool) pool->SetVectorStyle(vectorStyle, vectorStore);
     if (pool) return *pool;
     inlineDrawer.SetDecoder(&decoder);
     return inlineDrawer;
@@ -104,8 +124,10 @@ bool MapRenderer::Compose(TileDatabase& store, TileDecoder& decoder, const TileG
     const EarlierFrame earlier{LastFrame(), lastGrid};
     tallies = {};
     if (!PrepareTarget(target, grid)) return false;
-    tallies = ComposeBlock(store, grid, target.Image(), earlier, Drawer(decoder), cellStates,
-                           Placeholder());
+    CellDrawer& drawer = Drawer(decoder);
+    keeper.Begin(grid);
+    tallies = ComposeBlock(store, grid, target.Image(), earlier, drawer, cellStates, Placeholder());
+    keeper.End();
     lastFrame = &target;
     lastGrid = grid;
     return true;
@@ -129,6 +151,7 @@ PlaceholderPainter MapRenderer::Placeholder() const {
 
 void MapRenderer::ResetFrames() {
     CancelComposition();
+    keeper.Clear();
     lastFrame = nullptr;
     lastGrid.Reset();
     standIn.Reset();

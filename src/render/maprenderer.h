@@ -34,6 +34,8 @@
 #include "maprenderer_frame.h"
 #include "mapviewport.h"
 #include "standin.h"
+#include "vectorkeeper.h"
+#include "vectorpainter.h"
 
 namespace corvalis {
 
@@ -78,6 +80,16 @@ public:
     // Device pixels per logical pixel of the widget that shows the view picture.
     void SetDevicePixelRatio(double ratio);
 
+    // How the compositions from now on draw vector tiles (the device pixel
+    // ratio comes from SetDevicePixelRatio), and whether the store's tiles are
+    // all vector tiles. Drops a composition under way; the caller forces a
+    // redraw after ResetFrames when the look changed.
+    void SetVectorStyle(VectorStyle style, bool vectorStore);
+    // The decoded vector tiles of the map's cells (vectorkeeper.h).
+    const VectorTileKeeper& KeptVectorTiles() const { return keeper; }
+    // The style the compositions draw with.
+    VectorStyle CurrentVectorStyle() const;
+
     // Composes (when needed) and presents the map for the viewport's current
     // state. The caller has brought the view size in line with the map area.
     // A forced request always composes and writes the grid line to the log
@@ -115,7 +127,7 @@ public:
     void SetDecodeThreads(int count);
     int DecodeThreads() const;
     // What draws the tiles of a composition: the pool, or decoder on the
-    // composing thread.
+    // composing thread, each told the vector style. While no composition runs.
     CellDrawer& Drawer(TileDecoder& decoder);
 
     // Forgets the last composition (dropping one under way) and the
@@ -187,6 +199,10 @@ private:
     CompositionTallies tallies;
     QImage view;
     double devicePixelRatio = 1.0;
+    VectorStyle vectorLook;  // hidden layers; the ratio is devicePixelRatio
+    bool vectorStore = false;
+    std::shared_ptr<const VectorStyle> vectorStyle;  // made by Drawer, shared with the decoders
+    VectorTileKeeper keeper;
     std::unique_ptr<DecodePool> pool;  // null: decode on the composing thread
     InlineDrawer inlineDrawer;
     CellStates cellStates;

@@ -101,7 +101,11 @@ bool MapRenderer::StartComposition(TileDatabase& store, TileDecoder& decoder,
                       viewport.ScrollY() - viewport.LetterboxOffsetY() - grid.originY,
                       viewport.ViewWidth(), viewport.ViewHeight());
     job.order = VisibleFirstOrder(grid, shown);
-    if (!composition.Start(std::move(job), [this] { Notify(); })) return false;
+    keeper.Begin(grid);
+    if (!composition.Start(std::move(job), [this] { Notify(); })) {
+        keeper.End();
+        return false;
+    }
     composing = &target;
     composingForced = force;
     cellsShown.assign(CellCount(grid), 0);
@@ -130,6 +134,7 @@ RenderProgress MapRenderer::Update(TileDatabase& store, TileDecoder& decoder,
 void MapRenderer::TakeEnded() {
     const bool cancelled = composition.Cancelled();
     const CompositionTallies result = composition.Join();
+    keeper.End();
     if (!cancelled) {
         tallies = result;
         lastFrame = composing;
@@ -167,6 +172,7 @@ void MapRenderer::CancelComposition() {
     if (!composition.Active()) return;
     composition.Cancel();
     composition.Join();
+    keeper.End();
     composing = nullptr;
 }
 

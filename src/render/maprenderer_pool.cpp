@@ -62,6 +62,12 @@ void DecodePool::Stop() {
         if (worker->thread.joinable()) worker->thread.join();
 }
 
+void DecodePool::SetVectorStyle(const std::shared_ptr<const VectorStyle>& style,
+                                bool vectorStore) {
+    std::lock_guard lock(mutex);
+    for (auto& worker : workers) worker->decoder->SetVectorStyle(style, vectorStore);
+}
+
 void DecodePool::Begin(QImage& target, CellStates& states, const PlaceholderPainter& painter) {
     std::lock_guard lock(mutex);
     results = &states;
@@ -153,6 +159,7 @@ void DecodePool::Run(Worker& worker) {
             &worker.frame, slot.rect.x(), slot.rect.y(), slot.rect.width(), slot.rect.height(),
             slot.bytes.data(), static_cast<std::int64_t>(slot.bytes.size()));
         if (!drawn && painter) painter(worker.frame, slot.rect);
+        HandOver(*worker.decoder, slot.cell, drawn);
         states.Set(slot.cell, drawn ? kCellLoaded : kCellMissing);
         if (slot.bytes.capacity() > kSlotKeepBytes) std::vector<std::uint8_t>().swap(slot.bytes);
         lock.lock();

@@ -24,6 +24,7 @@
 namespace corvalis {
 
 class TileDecoder;
+struct VectorStyle;
 
 inline constexpr int kMaxDecodeThreads = 16;
 
@@ -42,6 +43,9 @@ public:
     int Workers() const { return static_cast<int>(workers.size()); }
     // From the next tile on, the workers run at a background priority (for good).
     void LowerPriority() { lowerPriority.store(true, std::memory_order_relaxed); }
+    // Every worker's decoder draws vector tiles so (TileDecoder::SetVectorStyle).
+    // Between compositions only.
+    void SetVectorStyle(const std::shared_ptr<const VectorStyle>& style, bool vectorStore);
 
     // Until Finish, only the workers write the cells they are given; the
     // caller may touch other cells of target but not resize or share it.

@@ -6,10 +6,12 @@
 #include "textutil.h"
 #include "tiledecoder.h"
 #include "tilesource.h"
+#include "vectorcodec.h"
 
 namespace corvalis {
 
 MapSession::MapSession() : decoder(std::make_unique<TileDecoder>()) {
+    SetVectorTileRecogniser(&LooksLikeVectorTile);
     renderer.SetMissingTile(LoadMissingTile(kMissingTileResource));
 }
 
@@ -35,6 +37,7 @@ bool MapSession::Open(const std::string& path, int viewWidth, int viewHeight,
     viewport.SetViewSize(viewWidth, viewHeight);
     viewport.AttachStore(store.get());
     renderer.ResetFrames();
+    StartVectorLegend();
     wheelRemainder = 0;
     frameMissing = false;
     overview.Build(*store, renderer.Drawer(*decoder));
@@ -124,8 +127,11 @@ std::string MapSession::PointerLine() const {
 
 std::array<std::string, 3> MapSession::StatusTexts() const {
     if (!storeOpen || !store) return {"No file opened", "", ""};
-    const std::string kind = Format("%s   %dx%d tiles", store->KindName().c_str(),
-                                    store->tileWidth(), store->tileHeight());
+    std::string kind = store->KindName() + "   ";
+    if (store->vectorTiles())
+        kind += "vector tiles";
+    else
+        kind += Format("%dx%d tiles", store->tileWidth(), store->tileHeight());
     if (store->geoUnknown())
         return {"Local tile grid - lon/lat unavailable (missing .omm)", kind, "m/px -"};
     return {PointerLine(), kind, Format("%.2f m/px", viewport.MetersPerPixel())};

@@ -13,6 +13,7 @@
 #include "mapviewport.h"
 #include "overview.h"
 #include "tilesource.h"
+#include "vectorlegend.h"
 
 class QPainter;
 
@@ -96,6 +97,18 @@ public:
     bool CanZoomIn() const { return storeOpen && viewport.CanZoomIn(); }
     bool CanZoomOut() const { return storeOpen && viewport.CanZoomOut(); }
 
+    // Vector stores (mapsession_vector.cpp).
+    bool VectorStore() const { return storeOpen && store && store->vectorTiles(); }
+    // Adds the layers of the tiles decoded so far to the legend; true when it grew.
+    bool GatherLegend();
+    const VectorLegend& Legend() const { return legend; }
+    // Hides a shown layer or shows a hidden one; true when the map must be
+    // redrawn (forced: the frames are forgotten).
+    bool ToggleLayer(std::size_t index);
+    // The layer and properties of the topmost feature under (x, y) of the
+    // view, one a line ("layer", then "key = value"); empty when none.
+    std::string HoverText(int x, int y) const;
+
     // State.
     MapViewport& Viewport() { return viewport; }
     const MapViewport& Viewport() const { return viewport; }
@@ -108,6 +121,7 @@ public:
 
 private:
     std::string PointerLine() const;
+    void StartVectorLegend();
 
     std::unique_ptr<TileDatabase> store;  // made at the first open, kept for the next
     MapViewport viewport;
@@ -128,6 +142,7 @@ private:
     int wheelRemainder = 0;     // angle delta not yet turned into a zoom step
     bool frameMissing = false;  // the last composition had no memory for its frame
     TileDatabase::ReadHook readHook;
+    VectorLegend legend;
 };
 
 }  // namespace corvalis

@@ -10,6 +10,8 @@
 
 #include "decode_codecs.h"
 #include "imageformat.h"
+#include "inflate.h"
+#include "vectorcodec.h"
 
 namespace corvalis {
 
@@ -18,6 +20,10 @@ struct TileDecoder::Codecs {
     detail::PngCodec png;
     std::unique_ptr<detail::GenericCodec> generic;  // made when a tile first needs it
     std::vector<std::uint8_t> picture;  // scratch for tiles not drawn 1:1, up to kScratchKeepBytes
+    VectorCodec vector;
+    std::shared_ptr<const VectorStyle> style;
+    bool vectorStore = false;
+    std::shared_ptr<VectorTile> lastVector;
 };
 
 namespace detail {
@@ -129,6 +135,7 @@ TileDecoder::~TileDecoder() = default;
 bool TileDecoder::DrawTile(QImage* target, int x, int y, int width, int height,
                            const std::uint8_t* bytes, std::int64_t count) {
     lastError.clear();
+    codecs->lastVector.reset();
     if (target == nullptr || bytes == nullptr || count < 1) return false;
     try {
         if (Draw(*target, x, y, width, height, bytes, static_cast<std::size_t>(count))) return true;
@@ -139,6 +146,32 @@ bool TileDecoder::DrawTile(QImage* target, int x, int y, int width, int height,
     }
     if (lastError.empty()) lastError = "unknown decode error";
     return false;
+}
+
+void TileDecoder::SetVectorStyle(std::shared_ptr<const VectorStyle> style, bool vectorStore) {
+    codecs->style = std::move(style);
+    codecs->vectorStore = vectorStore;
+}
+
+bool TileDecoder::VectorStore() const {
+    return codecs->vectorStore;
+}
+
+std::shared_ptr<const VectorTile> TileDecoder::TakeVectorTile() {
+    return std::move(codecs->lastVector);
+}
+
+// Each tile gets a model of its own, so that it can be kept for hit tests
+// while the next tile is decoded.
+bool TileDecoder::DrawVector(QImage& target, const QRect& cell, const std::uint8_t* bytes,
+                             std::size_t count) {
+    static const VectorStyle kDefaultStyle;
+    auto tile = std::make_shared<VectorTile>();
+    const VectorStyle& style = codecs->style ? *codecs->style : kDefaultStyle;
+    if (!codecs->vector.Draw(target, cell, bytes, count, style, lastError, tile.get()))
+        return false;
+    codecs->lastVector = std::move(tile);
+    return true;
 }
 
 bool TileDecoder::Draw(QImage& target, int x, int y, int width, int height,
@@ -157,6 +190,7 @@ bool TileDecoder::Draw(QImage& target, int x, int y, int width, int height,
     }
     const QRect cell(x, y, width, height);
     Codecs& c = *codecs;
+    if (c.vectorStore || LooksCompressed(bytes, count)) return DrawVector(target, cell, bytes, count);
     if (HasPngSignature(bytes, count))
         return DrawAndRelease(c.png, target, cell, c.picture, bytes, count, lastError);
     if (HasJpegSignature(bytes, count))

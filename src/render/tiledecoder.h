@@ -7,8 +7,12 @@
 #include <string>
 
 class QImage;
+class QRect;
 
 namespace corvalis {
+
+struct VectorStyle;
+struct VectorTile;
 
 // PNG and JPEG are recognised by their leading bytes and read by libspng and
 // TurboJPEG; anything else goes to Qt's image readers. Tile bytes are untrusted:
@@ -16,8 +20,10 @@ namespace corvalis {
 // scans would cost more than 2^27 pixel-scans are refused before anything is
 // drawn. A picture at least twice the cell's size on both sides is decoded at
 // a reduced scale where the codec can (JPEG at 1/2, 1/4 or 1/8). Scratch
-// memory an oversized tile needed is released after it. One decoder serves
-// every tile; it is not thread-safe.
+// memory an oversized tile needed is released after it. Tiles of a vector
+// store, and any tile that starts like a gzip or zlib stream, are vector
+// tiles (vectorcodec.h) drawn over the whole cell in the style given. One
+// decoder serves every tile; it is not thread-safe.
 class TileDecoder {
 public:
     TileDecoder();
@@ -35,8 +41,18 @@ public:
                   std::int64_t count);
     const std::string& LastError() const { return lastError; }
 
+    // How vector tiles are drawn (null: the default style), and whether every
+    // tile is one (raw MVT has no signature). Set between tiles only.
+    void SetVectorStyle(std::shared_ptr<const VectorStyle> style, bool vectorStore);
+    bool VectorStore() const;
+    // The tile the last DrawTile decoded, when it drew a vector tile; null
+    // otherwise, and after it was taken.
+    std::shared_ptr<const VectorTile> TakeVectorTile();
+
 private:
     struct Codecs;
+    bool DrawVector(QImage& target, const QRect& cell, const std::uint8_t* bytes,
+                    std::size_t count);
     bool Draw(QImage& target, int x, int y, int width, int height, const std::uint8_t* bytes,
               std::size_t count);
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "geopackagewriter.h"
 #include "inforeport.h"
@@ -65,6 +66,24 @@ TEST(InfoReport, ReferenceStore) {
                     "  z1  x=0..1 y=0..1  " + world, "  z2  x=0..3 y=0..3  " + world,
                     "  z3  x=0..7 y=0..7  " + world,
                     "  bounds -180.00000,-85.00000,180.00000,85.00000", "=== INFO end ==="));
+}
+
+// Vector stores give no pixel size: their tiles are 512 pixels, whichever layout.
+TEST(InfoReport, VectorFixturesHave512PixelTiles) {
+    for (const auto& [file, kind, scheme] :
+         {std::tuple{"vector.mbtiles", "MBTiles", "TMS"}, {"vector.pmtiles", "PMTiles", "XYZ"}}) {
+        std::string path = kFixtures;
+        (path += "/") += file;
+        // Built by appending (GCC 12 at -O3 warns falsely on "x" + std::string).
+        std::string kindLine = "  kind=";
+        (kindLine += kind) += "  localGrid=0  geoUnknown=0  format=pbf";
+        std::string zoomLine = "  zoom=0-2  tile=512x512  scheme=";
+        zoomLine += scheme;
+        const std::vector<std::string> lines = Report(path);
+        ASSERT_GE(lines.size(), 4u) << file;
+        EXPECT_EQ(lines[2], kindLine);
+        EXPECT_EQ(lines[3], zoomLine);
+    }
 }
 
 TEST(InfoReport, OruxFixturePlacedBySidecar) {

@@ -413,6 +413,24 @@ TEST(PmtilesMetadata, TopLevelNameStringOnly) {
     }
 }
 
+TEST(PmtilesMetadata, VectorLayerIdsInOrderUpToTheFirstFault) {
+    using Ids = std::vector<std::string>;
+    const std::pair<const char*, Ids> cases[] = {
+        {R"({"vector_layers":[{"id":"land","fields":{"id":"no"}},{"x":1},{"id":"roads"}]})",
+         {"land", "roads"}},
+        {R"({"name":"x", "vector_layers" : [ {"id":"a"} , {"id":7}, {"id":"b"} ] })", {"a", "b"}},
+        {R"({"vector_layers":[{"id":"a"},{"id":"b"},{"id":"c"},{"id":"d"}]})", {"a", "b", "c"}},
+        {R"({"vector_layers":[{"id":"a"},{"id":"b" "c"}]})", {"a"}},
+        {R"({"vector_layers":[{"id":"a"},[]]})", {"a"}},
+        {R"({"vector_layers":{"id":"a"}})", {}},
+        {R"({"a":{"vector_layers":[{"id":"inner"}]}})", {}},
+        {R"({"vector_layers":[{"id":"a")", {}},
+        {"", {}},
+    };
+    for (const auto& [json, want] : cases)
+        EXPECT_EQ(corvalis::JsonVectorLayerIds(json, 3), want) << json;
+}
+
 TEST(Decompress, EveryCodecStopsAtTheLimitAndOnDamage) {
     using corvalis::DecompressStatus;
     Bytes plain(300000);

@@ -64,9 +64,11 @@ private slots:
 
     void buttonsCarryIconsCaptionsAndToolTips() {
         TFormMain form(QStringList{"corvalis"});
-        const std::pair<QToolButton*, QString> buttons[] = {
-            {form.btnOpen, "Open..."}, {form.btnZoomOut, "-"}, {form.btnZoomIn, "+"},
-            {form.btnOverview, "Overview"}};
+        const std::pair<QToolButton*, QString> buttons[] = {{form.btnOpen, "Open..."},
+                                                            {form.btnZoomOut, "-"},
+                                                            {form.btnZoomIn, "+"},
+                                                            {form.btnOverview, "Overview"},
+                                                            {form.btnLayers, "Layers"}};
         for (const auto& [button, caption] : buttons) {
             QCOMPARE(button->text(), caption);
             QVERIFY(!button->icon().isNull());

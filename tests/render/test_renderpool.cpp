@@ -266,4 +266,50 @@ TEST(DecodePool, DrawsEveryQueuedTileIntoItsCell) {
     }
 }
 
+// Vector tiles of the generator's store, a layer hidden and drawn for a
+// device pixel ratio of 2: the pooled and background frames are those of
+// one thread, and each renderer keeps a decoded tile for every cell it drew.
+TEST(VectorRender, PooledAndBackgroundFramesMatchOneThread) {
+    TileDatabase store;
+    std::string error;
+    ASSERT_TRUE(store.Open(std::string(CORVALIS_FIXTURE_DIR) + "/vector.mbtiles", error)) << error;
+    ASSERT_TRUE(store.vectorTiles());
+    MapViewport viewport;
+    viewport.SetViewSize(900, 700);
+    viewport.AttachStore(&store);
+    VectorStyle style;
+    style.hiddenLayers.insert("graticule");
+    MapRenderer renderers[3];
+    TileDecoder decoders[3];
+    renderers[0].SetDecodeThreads(1);
+    renderers[1].SetDecodeThreads(3);
+    renderers[2].SetDecodeThreads(2);
+    renderers[2].SetBackground(true);
+    for (MapRenderer& r : renderers) {
+        r.SetDevicePixelRatio(2.0);
+        r.SetVectorStyle(style, true);
+    }
+    auto renderAll = [&](bool force) {
+        for (int i = 0; i < 3; ++i) {
+            renderers[i].Render(store, decoders[i], viewport, force);
+            renderers[i].WaitForComposition(store, decoders[i], viewport);
+        }
+        for (int i = 1; i < 3; ++i) {
+            ASSERT_EQ(renderers[0].LastGrid(), renderers[i].LastGrid());
+            ExpectSameFrame(renderers[0].LastFrame(), renderers[i].LastFrame());
+            EXPECT_EQ(renderers[i].KeptVectorTiles().Count(),
+                      renderers[0].KeptVectorTiles().Count());
+        }
+        const TileGrid& grid = renderers[0].LastGrid();
+        EXPECT_EQ(renderers[0].KeptVectorTiles().Count(), CellCount(grid));
+        EXPECT_EQ(renderers[0].MissingCount(), 0);
+    };
+    for (int z : {1, 2}) {
+        ASSERT_TRUE(viewport.SetZoom(z, false));
+        renderAll(true);
+        viewport.PanBy(300, 200);
+        renderAll(false);
+    }
+}
+
 }  // namespace

@@ -61,21 +61,8 @@ QAction* MakeAction(TFormMain& form, const char* name, const QKeySequence& keys,
     return action;
 }
 
-}  // namespace
-
-void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
-    form.setObjectName("FormMain");
-    form.setWindowTitle(kAppTitle);
-    QFont formFont = form.font();
-    formFont.setPixelSize(12);
-    form.setFont(formFont);
-    form.setFocusPolicy(Qt::StrongFocus);
-
-    auto* client = new QWidget(&form);
-    auto* column = new QVBoxLayout(client);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-
+// The tool bar: its buttons and the zoom label.
+void BuildTopPanel(TFormMain& form, QWidget* client, const QFont& formFont) {
     form.PanelTop = new QWidget(client);
     form.PanelTop->setObjectName("PanelTop");
     form.PanelTop->setFixedHeight(48);
@@ -93,10 +80,9 @@ void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
                         "overview", "Show or hide the overview of the store", "Overview"});
     form.btnOverview->setCheckable(true);
     form.btnOverview->setChecked(true);
-    form.btnLayers = MakeButton(form.PanelTop, {"btnLayers", "Layers", QRect(306, 9, 84, 30),
-                                                "layers", "layers",
-                                                "Show or hide the layers of a vector store",
-                                                "Layers of the vector tiles"});
+    form.btnLayers = MakeButton(
+        form.PanelTop, {"btnLayers", "Layers", QRect(306, 9, 84, 30), "layers", "layers",
+                        "Show or hide the layers of a vector store", "Layers of the vector tiles"});
     form.btnLayers->setCheckable(true);
     form.lblZoom = new QLabel("Zoom -", form.PanelTop);
     form.lblZoom->setObjectName("lblZoom");
@@ -105,7 +91,10 @@ void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
     form.lblZoom->setFont(bold);
     form.lblZoom->setGeometry(402, 16, 60, 17);
     form.lblZoom->setMinimumSize(60, 17);
+}
 
+// The map area: the map picture, the overview panel and the layers panel.
+void BuildMapArea(TFormMain& form, QWidget* client, const QImage* mapPicture) {
     form.sboxMap = new TMapBox(client);
     form.sboxMap->setObjectName("sboxMap");
     form.imgMap = new TImageBox(form.sboxMap);
@@ -125,6 +114,25 @@ void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
     form.PanelLayers = new TLayersPanel(form.sboxMap);
     form.PanelLayers->setGeometry(8, 8, 200, 240);
     form.PanelLayers->hide();
+}
+
+}  // namespace
+
+void BuildFormComponents(TFormMain& form, const QImage* mapPicture) {
+    form.setObjectName("FormMain");
+    form.setWindowTitle(kAppTitle);
+    QFont formFont = form.font();
+    formFont.setPixelSize(12);
+    form.setFont(formFont);
+    form.setFocusPolicy(Qt::StrongFocus);
+
+    auto* client = new QWidget(&form);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    BuildTopPanel(form, client, formFont);
+    BuildMapArea(form, client, mapPicture);
 
     column->addWidget(form.PanelTop);
     column->addWidget(form.sboxMap, 1);

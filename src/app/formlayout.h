@@ -18,3 +18,8 @@ inline constexpr QSize kFormMinimumSize(960, 320);
 // The window's actions: Ctrl+O opens a store, Ctrl+W closes it, Ctrl+Q
 // quits, F11 turns full screen on and off.
 void BuildFormActions(TFormMain& form);
+
+// Binds the components' events to the window's handlers; UnbindFormEvents
+// cuts those links again, before the window's members go.
+void BindFormEvents(TFormMain& form);
+void UnbindFormEvents(TFormMain& form);

@@ -13,41 +13,22 @@
 
 #include "diagnosticmodes.h"
 #include "formdialogs.h"
-#include "layerspanel.h"
 #include "formlayout.h"
+#include "formtext.h"
+#include "layerspanel.h"
 #include "logging.h"
 #include "textutil.h"
 
 using corvalis::LogLine;
 using corvalis::NormalizeSlashes;
+using formtext::BusyCursor;
+using formtext::LocalPath;
+using formtext::LocalPaths;
+using formtext::Q;
 
 namespace {
 
 const char* const kAppTitle = "Corvalis";
-
-// The busy cursor for the whole application while an object lives.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-// A file name as the bytes the file system knows it by.
-std::string LocalPath(const QString& name) {
-    return QFile::encodeName(name).toStdString();
-}
-
-std::vector<std::string> LocalPaths(const QStringList& texts) {
-    std::vector<std::string> bytes;
-    for (const QString& text : texts) bytes.push_back(LocalPath(text));
-    return bytes;
-}
 
 }  // namespace
 
@@ -65,7 +46,7 @@ TFormMain::TFormMain(const QStringList& commandLine, std::vector<std::string> co
     BuildFormComponents(*this, &session.Renderer().ViewImage());
     PlaceOverviewPanel();
     BuildFormActions(*this);
-    BindEvents();
+    BindFormEvents(*this);
     FormCreate();
 }
 
@@ -117,14 +98,7 @@ void TFormMain::FormDestroy() {
     setAcceptDrops(false);
     session.CancelComposition();
     session.SetAsync(false);
-    // The widgets outlive this object's members by a moment: cut their links first.
-    imgMap->SetPicture(nullptr);
-    imgMap->OnMouseDown = imgMap->OnMouseMove = imgMap->OnMouseUp = nullptr;
-    PanelThumb->OnPaint = nullptr;
-    PanelThumb->OnMouseDown = PanelThumb->OnMouseMove = PanelThumb->OnMouseUp = nullptr;
-    PanelThumb->OnDblClick = nullptr;
-    PanelLayers->OnToggle = nullptr;
-    sboxMap->OnResize = nullptr;
+    UnbindFormEvents(*this);
 }
 
 void TFormMain::btnOpenClick() {

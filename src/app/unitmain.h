@@ -90,6 +90,8 @@ public:
     corvalis::MapViewport& Viewport() { return session.Viewport(); }
     // The picture imgMap shows, in view pixels.
     const QImage& MapPicture() const { return session.Renderer().ViewImage(); }
+    // A position in the map area's logical pixels as a view (device) pixel.
+    int ToViewPixel(double logical) const;
 
     // Components.
     QWidget* PanelTop = nullptr;
@@ -105,7 +107,7 @@ public:
     QWidget* PanelEagle = nullptr;
     TPaintBox* PanelThumb = nullptr;
     TLayersPanel* PanelLayers = nullptr;  // hidden until btnLayers is checked
-    QFileDialog* OpenDialog1 = nullptr;  // made on first use
+    QFileDialog* OpenDialog1 = nullptr;   // made on first use
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -116,10 +118,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void BindEvents();
     void ShowMessage(bool error, const std::string& text);
     double MapPixelRatio() const;
-    int ToViewPixel(double logical) const;
     void MapAreaSize(int& width, int& height) const;
     void PlaceOverviewPanel();
     // Takes in what a background composition drew, on the window's thread.

@@ -20,6 +20,8 @@ inline bool KnownOpenError(const std::string& e) {
         "no usable zoom level found.",
         "tile extent too large to display.",
         "GeoPackage tiles are not on the Web Mercator grid.",
+        "not a regular file.",
+        "cannot read file.",
     };
     static const char* const kPrefixes[] = {
         "cannot open database: ",
@@ -30,6 +32,9 @@ inline bool KnownOpenError(const std::string& e) {
         "GeoPackage tiles in ",
         "GeoPackage tiles '",
         "GeoPackage has no tile table named '",
+        "PMTiles ",  // a file that starts like an archive is read as one
+        "not a PMTiles archive.",
+        "the store's query ",
     };
     for (const char* text : kTexts)
         if (e == text) return true;

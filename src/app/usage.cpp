@@ -33,7 +33,7 @@ std::string UsageText() {
            "                       0 no problems, 1 problems found, 2 cannot open\n"
            "    --json FILE        also write the findings to FILE as JSON\n"
            "    --map FILE.png     also draw a map of the levels and problems to FILE.png\n"
-           "    --decode           decode every tile\n"
+           "    --decode           decode every raster tile (the default under 1 million)\n"
            "    --no-decode        read the tiles without decoding them\n"
            "  -h, --help           print this help and exit\n"
            "  --version            print the version and exit\n"

@@ -106,7 +106,7 @@ TEST(StoreBudgets, EndlessOrHugeQueriesFailTheOpenInTimeAndMemory) {
         const auto result = OpenFailsWith(path, c.error);
         EXPECT_TRUE(result.Exited(0)) << "exit " << result.exitCode << " signal " << result.signal
                                       << " after " << result.seconds << " s";
-        EXPECT_LT(result.peakRssKb, 500 * 1024);
+        EXPECT_LT(result.peakRssKb, testsupport::RssLimitKb(500));
         EXPECT_EQ(ReadAll(path), before);
     }
 }

@@ -95,7 +95,7 @@ TEST(UntrustedText, HugeMessagesAreCutAndTheLogIsCappedInBytes) {
         return 0;
     });
     EXPECT_TRUE(run.Exited(0)) << run.seconds << " s, signal " << run.signal;
-    EXPECT_LT(run.peakRssKb, 500 * 1024);
+    EXPECT_LT(run.peakRssKb, testsupport::RssLimitKb(500));
     const std::string log = Slurp(corvalis::LogFilePath());
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5);
     EXPECT_LE(log.size(), 5 * (corvalis::LogMessageLimit + 23));

@@ -37,6 +37,12 @@ inline constexpr bool kSanitized = false;
 inline constexpr bool kSanitized = false;
 #endif
 
+// A resident-size bound of mb for a child, in kB: sanitizer builds add their
+// quarantine of freed blocks (256 MB by default) and redzones on top.
+inline constexpr std::int64_t RssLimitKb(std::int64_t mb) {
+    return (mb + (kSanitized ? 256 : 0)) * 1024;
+}
+
 struct ChildLimits {
     // Wall-clock time before the child is killed (times the sanitizer slowdown).
     std::chrono::milliseconds wall{5000};

@@ -15,33 +15,12 @@
 #include "pmtiles_archive.h"
 #include "pmtileswriter.h"
 #include "ratioreporter.h"
+#include "scratchfolder.h"
 #include "tilesource.h"
 
 namespace {
 
 constexpr std::int64_t kTiles = 4'000'000;
-
-class Scratch {
-public:
-    Scratch() {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "corvalis-bench-XXXXXX").string();
-        dir_ = mkdtemp(tmpl.data());
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
-
-Scratch& TheScratch() {
-    static Scratch s;
-    return s;
-}
 
 // Small blobs: opening never looks inside the tiles.
 const std::vector<std::vector<std::uint8_t>>& Pool() {
@@ -60,7 +39,7 @@ const std::vector<std::vector<std::uint8_t>>& Pool() {
 
 const std::string& Mbtiles() {
     static const std::string path = [] {
-        const std::string p = TheScratch().dir() + "/tiles.mbtiles";
+        const std::string p = benchsupport::Scratch().File("tiles.mbtiles");
         std::fprintf(stderr, "generating the %lld-tile MBTiles store...\n",
                      static_cast<long long>(kTiles));
         testsupport::WriteBigMbtiles(p, kTiles, Pool());
@@ -88,7 +67,8 @@ const std::string& Archive(std::uint8_t internal) {
     testsupport::PmtilesOptions o;
     o.internalCompression = internal;
     o.leafSize = 4096;
-    const std::string path = TheScratch().dir() + "/tiles-" + std::to_string(internal) + ".pmtiles";
+    const std::string path =
+        benchsupport::Scratch().File("tiles-") + std::to_string(internal) + ".pmtiles";
     std::fprintf(stderr, "generating the %lld-tile PMTiles archive...\n",
                  static_cast<long long>(kTiles));
     w.Write(path, o);

@@ -12,31 +12,10 @@
 
 #include "bigstore.h"
 #include "ratioreporter.h"
+#include "scratchfolder.h"
 #include "tilesource.h"
 
 namespace {
-
-class Scratch {
-public:
-    Scratch() {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "corvalis-bench-XXXXXX").string();
-        dir_ = mkdtemp(tmpl.data());
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
-
-Scratch& TheScratch() {
-    static Scratch s;
-    return s;
-}
 
 // Blobs of a realistic small size: the extents and reads do not look inside them.
 const std::vector<std::vector<std::uint8_t>>& Pool() {
@@ -57,7 +36,8 @@ const std::string& StoreWithRows(std::int64_t rows) {
     static std::map<std::int64_t, std::string> made;
     auto it = made.find(rows);
     if (it != made.end()) return it->second;
-    const std::string path = TheScratch().dir() + "/rows" + std::to_string(rows) + ".mbtiles";
+    const std::string path =
+        benchsupport::Scratch().File("rows") + std::to_string(rows) + ".mbtiles";
     std::fprintf(stderr, "generating %lld-row store...\n", static_cast<long long>(rows));
     testsupport::WriteBigMbtiles(path, rows, Pool());
     return made[rows] = path;
@@ -67,7 +47,7 @@ const std::string& GeoPackageWithRows(std::int64_t rows) {
     static std::map<std::int64_t, std::string> made;
     auto it = made.find(rows);
     if (it != made.end()) return it->second;
-    const std::string path = TheScratch().dir() + "/rows" + std::to_string(rows) + ".gpkg";
+    const std::string path = benchsupport::Scratch().File("rows") + std::to_string(rows) + ".gpkg";
     std::fprintf(stderr, "generating %lld-row GeoPackage...\n", static_cast<long long>(rows));
     testsupport::WriteBigGeoPackage(path, rows, Pool());
     return made[rows] = path;
